@@ -1,0 +1,98 @@
+// image_msgs/Image for roscpp: the struct, its traits and its serializer.
+// The field order is the wire order of msg/Image.msg.
+#pragma once
+
+#include <image_msgs/ImageIdentity.h>
+
+#include <ros/message_traits.h>
+#include <ros/serialization.h>
+#include <std_msgs/Float32MultiArray.h>
+#include <std_msgs/Float64MultiArray.h>
+#include <std_msgs/Header.h>
+#include <std_msgs/Int16MultiArray.h>
+#include <std_msgs/Int32MultiArray.h>
+#include <std_msgs/Int64MultiArray.h>
+#include <std_msgs/Int8MultiArray.h>
+#include <std_msgs/UInt16MultiArray.h>
+#include <std_msgs/UInt32MultiArray.h>
+#include <std_msgs/UInt64MultiArray.h>
+#include <std_msgs/UInt8MultiArray.h>
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+
+namespace image_msgs {
+
+struct Image {
+    std_msgs::Header header;
+    std::string encoding;
+    std::string depth;
+    std_msgs::UInt8MultiArray uint8_data;
+    std_msgs::Int8MultiArray int8_data;
+    std_msgs::UInt16MultiArray uint16_data;
+    std_msgs::Int16MultiArray int16_data;
+    std_msgs::UInt32MultiArray uint32_data;
+    std_msgs::Int32MultiArray int32_data;
+    std_msgs::UInt64MultiArray uint64_data;
+    std_msgs::Int64MultiArray int64_data;
+    std_msgs::Float32MultiArray float32_data;
+    std_msgs::Float64MultiArray float64_data;
+
+    typedef boost::shared_ptr<Image> Ptr;
+    typedef boost::shared_ptr<Image const> ConstPtr;
+};
+
+typedef boost::shared_ptr<Image> ImagePtr;
+typedef boost::shared_ptr<Image const> ImageConstPtr;
+
+}  // namespace image_msgs
+
+namespace ros {
+namespace message_traits {
+
+template <> struct IsMessage<image_msgs::Image> : TrueType {};
+template <> struct IsMessage<const image_msgs::Image> : TrueType {};
+template <> struct HasHeader<image_msgs::Image> : TrueType {};
+template <> struct HasHeader<const image_msgs::Image> : TrueType {};
+
+template <> struct MD5Sum<image_msgs::Image> {
+    static const char *value() { return image_msgs::kImageMd5; }
+    static const char *value(const image_msgs::Image &) { return value(); }
+};
+
+template <> struct DataType<image_msgs::Image> {
+    static const char *value() { return "image_msgs/Image"; }
+    static const char *value(const image_msgs::Image &) { return value(); }
+};
+
+template <> struct Definition<image_msgs::Image> {
+    static const char *value() { return image_msgs::kImageDefinition; }
+    static const char *value(const image_msgs::Image &) { return value(); }
+};
+
+}  // namespace message_traits
+
+namespace serialization {
+
+template <> struct Serializer<image_msgs::Image> {
+    template <typename Stream, typename T> inline static void allInOne(Stream &stream, T m)
+    {
+        stream.next(m.header);
+        stream.next(m.encoding);
+        stream.next(m.depth);
+        stream.next(m.uint8_data);
+        stream.next(m.int8_data);
+        stream.next(m.uint16_data);
+        stream.next(m.int16_data);
+        stream.next(m.uint32_data);
+        stream.next(m.int32_data);
+        stream.next(m.uint64_data);
+        stream.next(m.int64_data);
+        stream.next(m.float32_data);
+        stream.next(m.float64_data);
+    }
+    ROS_DECLARE_ALLINONE_SERIALIZER
+};
+
+}  // namespace serialization
+}  // namespace ros

@@ -1,0 +1,60 @@
+// The camera viewer: subscribes to "image", marks every frame on stdout and,
+// while shown, equalizes (optionally) and displays it at 640 x 480.
+#pragma once
+
+#include <webcam/dump.h>
+#include <webcam/dumpstop.h>
+#include <webcam/help.h>
+#include <webcam/hide.h>
+#include <webcam/info.h>
+#include <webcam/play.h>
+#include <webcam/playstop.h>
+#include <webcam/setting.h>
+#include <webcam/show.h>
+
+#include <image_msgs/CvBridge.h>
+#include <image_msgs/Image.h>
+
+#include <opencv2/core.hpp>
+#include <ros/ros.h>
+
+#include <vector>
+
+class Orlin {
+public:
+    Orlin();
+    ~Orlin();
+
+    // One frame: the message is kept in img while it is handled.
+    void image_cb(const image_msgs::ImagePtr &msg);
+    // Equalizes an 8-bit 3-channel frame in place.
+    void histogramEqualization(cv::Mat &frame);
+
+    bool help(webcam::help::Request &req, webcam::help::Response &res);
+    bool dump(webcam::dump::Request &req, webcam::dump::Response &res);
+    bool dumpstop(webcam::dumpstop::Request &req, webcam::dumpstop::Response &res);
+    bool play(webcam::play::Request &req, webcam::play::Response &res);
+    bool playstop(webcam::playstop::Request &req, webcam::playstop::Response &res);
+    bool show(webcam::show::Request &req, webcam::show::Response &res);
+    bool hide(webcam::hide::Request &req, webcam::hide::Response &res);
+    bool info(webcam::info::Request &req, webcam::info::Response &res);
+    bool set(webcam::setting::Request &req, webcam::setting::Response &res);
+
+    image_msgs::ImagePtr img;        // the frame being handled
+    image_msgs::CvBridge bridge;     // its zero-copy view
+    bool showing;                    // display path on
+    bool useHistogramEqualization;   // equalize shown frames
+    cv::Mat fromROS;                 // view of the shown frame (aliases img)
+    cv::Mat resized;                 // the 640 x 480 canvas
+
+private:
+    void showFrame();
+    void pumpWindow(const ros::WallTimerEvent &);
+
+    cv::Mat converted_;  // frames that are not 8-bit 3-channel, made displayable
+    bool windowOpen_ = false;
+    ros::NodeHandle nh_;
+    std::vector<ros::ServiceServer> services_;
+    ros::Subscriber imageSub_;
+    ros::WallTimer windowTimer_;
+};

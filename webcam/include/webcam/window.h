@@ -1,0 +1,4 @@
+#pragma once
+
+// The one display window of the viewer.
+constexpr const char *kWindowName = "camera_window";

@@ -1,0 +1,45 @@
+// Where the viewer is wired up: services, subscription, window upkeep.
+
+#include <webcam/Orlin.h>
+#include <webcam/window.h>
+
+#include <opencv2/highgui.hpp>
+
+namespace {
+
+constexpr int kCanvasWidth = 640;
+constexpr int kCanvasHeight = 480;
+constexpr uint32_t kImageQueue = 2;  // a slow display never lags more than two frames
+constexpr double kWindowPumpPeriod = 0.03;
+
+}  // namespace
+
+Orlin::Orlin()
+    : showing(false),
+      useHistogramEqualization(false),
+      resized(kCanvasHeight, kCanvasWidth, CV_8UC3, cv::Scalar::all(0))
+{
+    // Everything, window work included, runs on the one thread in ros::spin,
+    // which is what Qt's HighGUI requires; each service so serves one
+    // request at a time.
+    services_.push_back(nh_.advertiseService("webcam_help", &Orlin::help, this));
+    services_.push_back(nh_.advertiseService("webcam_dump", &Orlin::dump, this));
+    services_.push_back(nh_.advertiseService("webcam_dumpstop", &Orlin::dumpstop, this));
+    services_.push_back(nh_.advertiseService("webcam_play", &Orlin::play, this));
+    services_.push_back(nh_.advertiseService("webcam_playstop", &Orlin::playstop, this));
+    services_.push_back(nh_.advertiseService("webcam_show", &Orlin::show, this));
+    services_.push_back(nh_.advertiseService("webcam_hide", &Orlin::hide, this));
+    services_.push_back(nh_.advertiseService("webcam_info", &Orlin::info, this));
+    services_.push_back(nh_.advertiseService("webcam_set", &Orlin::set, this));
+    imageSub_ = nh_.subscribe("image", kImageQueue, &Orlin::image_cb, this);
+    windowTimer_ = nh_.createWallTimer(ros::WallDuration(kWindowPumpPeriod), &Orlin::pumpWindow, this);
+}
+
+Orlin::~Orlin() = default;
+
+// Keeps a shown window repainting, moving and closing between frames.
+void Orlin::pumpWindow(const ros::WallTimerEvent &)
+{
+    if (showing)
+        cv::waitKey(1);
+}

@@ -1,0 +1,47 @@
+// The per-frame pipeline: one progress character per frame, and while
+// shown: equalize, scale to the canvas, display.
+
+#include <webcam/Orlin.h>
+#include <webcam/display.h>
+#include <webcam/equalize.h>
+#include <webcam/window.h>
+
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cstdio>
+
+void Orlin::image_cb(const image_msgs::ImagePtr &msg)
+{
+    img = msg;
+    bridge.fromImage(*img, "");
+    if (!showing) {
+        putchar('.');
+    } else {
+        putchar('#');
+        fflush(stdout);
+        fromROS = bridge.toIpl();
+        showFrame();
+    }
+    fflush(stdout);
+}
+
+// A frame without a displayable view (no conversion, unknown layout) shows
+// nothing; the previous canvas stays up.
+void Orlin::showFrame()
+{
+    cv::Mat frame = webcam::DisplayFrame(fromROS, converted_);
+    if (frame.empty())
+        return;
+    if (useHistogramEqualization)
+        histogramEqualization(frame);
+    cv::resize(frame, resized, resized.size(), 0, 0, cv::INTER_LINEAR);
+    cv::imshow(kWindowName, resized);
+    windowOpen_ = true;
+    cv::waitKey(5);
+}
+
+void Orlin::histogramEqualization(cv::Mat &frame)
+{
+    webcam::EqualizeClipped(frame);
+}

@@ -1,0 +1,186 @@
+// image_source: publishes image_msgs/Image on "image" from
+//   ~source:=pattern  a moving test pattern (default)
+//   ~source:=solid    one colour, ~color:="B,G,R" in channel order (or one grey value)
+//   ~source:=camera   a camera device, ~device:=0
+//   ~source:=file     a video or image file, ~file:=PATH (played in a loop)
+//   ~source:=topic    a relay of a sensor_msgs/Image topic, ~topic:=camera/image_raw
+// Generated frames take ~width, ~height, ~rate, ~encoding (bgr, rgb, mono)
+// and ~depth (uint8, uint16); ~count:=N stops after N frames.
+
+#include <image_msgs/CvBridge.h>
+#include <image_msgs/Image.h>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#include <ros/ros.h>
+#include <sensor_msgs/Image.h>
+
+#include <sstream>
+
+namespace {
+
+struct Settings {
+    int width, height, count;
+    double rate;
+    std::string encoding, depth, color;
+};
+
+// Colour bars in B,G,R order (swapped for rgb), with a square moving across.
+cv::Mat Pattern(const Settings &s, int frameNo)
+{
+    static const cv::Vec3b bars[] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                                     {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+    cv::Mat bgr(s.height, s.width, CV_8UC3);
+    for (int x = 0; x < s.width; x++)
+        bgr.col(x).setTo(cv::Scalar(bars[x * 8 / s.width]));
+    const int side = std::max(1, s.height / 4);
+    const int x = (frameNo * 4) % std::max(1, s.width - side);
+    cv::rectangle(bgr, cv::Rect(x, s.height / 2 - side / 2, side, side), cv::Scalar(40, 40, 40), cv::FILLED);
+    return bgr;
+}
+
+cv::Mat Solid(const Settings &s)
+{
+    std::vector<double> values;
+    std::stringstream in(s.color);
+    for (std::string item; std::getline(in, item, ',');)
+        values.push_back(std::stod(item));
+    if (values.size() == 1)
+        values.assign(3, values[0]);
+    values.resize(3, 0);
+    return cv::Mat(s.height, s.width, CV_8UC3, cv::Scalar(values[0], values[1], values[2]));
+}
+
+// A BGR 8-bit frame in the encoding and depth asked for.
+image_msgs::Image Encode(cv::Mat bgr, const Settings &s, bool keepOrder)
+{
+    if (s.encoding == "mono")
+        cv::cvtColor(bgr, bgr, cv::COLOR_BGR2GRAY);
+    else if (s.encoding == "rgb" && !keepOrder)
+        cv::cvtColor(bgr, bgr, cv::COLOR_BGR2RGB);
+    if (s.depth == "uint16")
+        bgr.convertTo(bgr, CV_16U, 257.0);  // 0xAB becomes 0xABAB
+    return image_msgs::ToImage(bgr, s.encoding);
+}
+
+// sensor_msgs encodings the relay understands: name, ours, depth, channels.
+struct Relayed {
+    const char *name, *encoding;
+    int depth, channels;
+};
+const Relayed kRelayed[] = {
+    {"bgr8", "bgr", CV_8U, 3},   {"rgb8", "rgb", CV_8U, 3},    {"bgra8", "bgra", CV_8U, 4},
+    {"rgba8", "rgba", CV_8U, 4}, {"mono8", "mono", CV_8U, 1},  {"bgr16", "bgr", CV_16U, 3},
+    {"rgb16", "rgb", CV_16U, 3}, {"mono16", "mono", CV_16U, 1}, {"8UC3", "bgr", CV_8U, 3},
+    {"8UC1", "mono", CV_8U, 1},
+};
+
+class Relay {
+public:
+    Relay(ros::NodeHandle &nh, ros::Publisher &pub, const std::string &topic)
+        : pub_(pub), sub_(nh.subscribe(topic, 2, &Relay::frame, this))
+    {
+    }
+
+private:
+    void frame(const sensor_msgs::ImageConstPtr &in)
+    {
+        for (const Relayed &r : kRelayed) {
+            if (in->encoding != r.name)
+                continue;
+            const size_t rowBytes = size_t(in->width) * r.channels * CV_ELEM_SIZE1(r.depth);
+            if (in->step < rowBytes || in->data.size() < size_t(in->step) * in->height) {
+                ROS_WARN_THROTTLE(5, "dropping a %s frame whose data is shorter than its size", r.name);
+                return;
+            }
+            cv::Mat view(int(in->height), int(in->width), CV_MAKETYPE(r.depth, r.channels),
+                         const_cast<uint8_t *>(in->data.data()), in->step);
+            cv::Mat frame = view;
+            if (r.depth == CV_16U && in->is_bigendian) {
+                frame = view.clone();
+                for (int y = 0; y < frame.rows; y++) {
+                    auto *p = frame.ptr<uint16_t>(y);
+                    for (int i = 0; i < frame.cols * r.channels; i++)
+                        p[i] = uint16_t(p[i] << 8 | p[i] >> 8);
+                }
+            }
+            image_msgs::Image out = image_msgs::ToImage(frame, r.encoding);
+            out.header = in->header;
+            pub_.publish(out);
+            return;
+        }
+        ROS_WARN_THROTTLE(5, "relay: encoding %s is not supported", in->encoding.c_str());
+    }
+
+    ros::Publisher &pub_;
+    ros::Subscriber sub_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    ros::init(argc, argv, "image_source");
+    ros::NodeHandle nh, pnh("~");
+    Settings s;
+    std::string source;
+    pnh.param<std::string>("source", source, "pattern");
+    pnh.param("width", s.width, 640);
+    pnh.param("height", s.height, 480);
+    pnh.param("rate", s.rate, 10.0);
+    pnh.param("count", s.count, 0);
+    pnh.param<std::string>("encoding", s.encoding, "bgr");
+    pnh.param<std::string>("depth", s.depth, "uint8");
+    pnh.param<std::string>("color", s.color, "128");
+    ros::Publisher pub = nh.advertise<image_msgs::Image>("image", 2);
+
+    if (source == "topic") {
+        std::string topic;
+        pnh.param<std::string>("topic", topic, "camera/image_raw");
+        Relay relay(nh, pub, topic);
+        ros::spin();
+        return 0;
+    }
+
+    cv::VideoCapture capture;
+    std::string file;
+    if (source == "camera") {
+        int device;
+        pnh.param("device", device, 0);
+        capture.open(device);
+    } else if (source == "file") {
+        pnh.param<std::string>("file", file, "");
+        capture.open(file);
+    } else if (source != "pattern" && source != "solid") {
+        ROS_FATAL("unknown ~source '%s' (pattern, solid, camera, file, topic)", source.c_str());
+        return 2;
+    }
+    if ((source == "camera" || source == "file") && !capture.isOpened()) {
+        ROS_FATAL("cannot open the %s source", source.c_str());
+        return 1;
+    }
+
+    ros::Rate rate(s.rate);
+    for (int n = 0; ros::ok() && (s.count == 0 || n < s.count); n++) {
+        cv::Mat bgr;
+        if (source == "pattern") {
+            bgr = Pattern(s, n);
+        } else if (source == "solid") {
+            bgr = Solid(s);
+        } else if (!capture.read(bgr)) {
+            if (source == "file" && capture.open(file) && capture.read(bgr)) {
+                // played again from the start
+            } else {
+                ROS_ERROR("the %s source ended", source.c_str());
+                return 1;
+            }
+        }
+        image_msgs::Image out = Encode(bgr, s, source == "solid");
+        out.header.stamp = ros::Time::now();
+        out.header.seq = uint32_t(n);
+        pub.publish(out);
+        ros::spinOnce();
+        rate.sleep();
+    }
+    return 0;
+}
