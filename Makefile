@@ -1,13 +1,17 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test demo clean tessel tessel-test
+.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test
 
 B := $(CURDIR)/build
 JOBS ?= 2
 
 # Debian packages the project needs, installed once.
 DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user
-DEB := $(DEB_TESSEL)
+DEB_VIEWER := libroscpp-dev ros-core-dev catkin rosbash rosout python3-rosmaster python3-rosservice \
+  python3-rostopic python3-rosnode python3-roslaunch python3-rospy python3-genpy python3-yaml \
+  libstd-msgs-dev libsensor-msgs-dev python3-sensor-msgs libopencv-dev python3-opencv python3-numpy \
+  xvfb xauth x11-utils imagemagick libbenchmark-dev
+DEB := $(DEB_TESSEL) $(DEB_VIEWER)
 
 all: build
 
@@ -18,7 +22,16 @@ deps:
 	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
 	fi
 
-build: deps tessel
+build: deps tessel viewer
+
+# The catkin workspace lives in build/: its src/ links to the two packages.
+CATKIN_ARGS := --source $(B)/ws/src --build $(B)/catkin -DCATKIN_DEVEL_PREFIX=$(B)/devel \
+  -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release
+viewer:
+	mkdir -p $(B)/ws/src
+	ln -sfn $(CURDIR)/image_msgs $(B)/ws/src/image_msgs
+	ln -sfn $(CURDIR)/webcam $(B)/ws/src/webcam
+	catkin_make $(CATKIN_ARGS) -j$(JOBS)
 
 # tessel: native with its tests, native under ASan+UBSan, and 32-bit ARM.
 tessel:
@@ -39,10 +52,15 @@ tessel-test:
 	@arm-linux-gnueabihf-objdump -f $(B)/tessel-arm/libtessel.a | grep -q 'elf32-littlearm' || { echo "libtessel.a is not ARM"; exit 1; }
 	cd $(B)/tessel-arm && ctest --output-on-failure
 
-test: build tessel-test
+viewer-test:
+	@echo "== orlin: unit tests (ASan+UBSan), in-process, end to end with a master and Xvfb"
+	cd $(B)/catkin && ctest --output-on-failure
 
+test: build tessel-test viewer-test
+
+# The viewer on the moving test pattern, shown; headless: under Xvfb, with a screenshot.
 demo: build
-	$(B)/tessel/test/tessel_demo
+	$(B)/devel/env.sh /usr/bin/python3 webcam/scripts/demo.py $(B)/demo
 
 clean:
 	rm -rf $(B)

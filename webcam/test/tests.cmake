@@ -20,3 +20,21 @@ target_link_libraries(webcam_unit_tests GTest::gtest GTest::gtest_main ${catkin_
 
 include(GoogleTest)
 gtest_discover_tests(webcam_unit_tests)
+
+add_executable(viewer_test test/viewer_test.cpp ${VIEWER_SOURCES} ${BRIDGE_SOURCES})
+add_dependencies(viewer_test webcam_records)
+target_compile_options(viewer_test PRIVATE ${SANITIZE} -g)
+target_link_options(viewer_test PRIVATE ${SANITIZE})
+target_link_libraries(viewer_test GTest::gtest ${catkin_LIBRARIES} ${OpenCV_LIBS})
+
+# End to end: a master, Xvfb and the real ROS tools, started by the tests.
+set(E2E ${CATKIN_DEVEL_PREFIX}/env.sh /usr/bin/python3 -W ignore)
+set(E2E_ENV "WEBCAM_DEVEL=${CATKIN_DEVEL_PREFIX}"
+    "ASAN_OPTIONS=detect_leaks=1"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/test/lsan.supp:print_suppressions=0")
+add_test(NAME viewer_in_process COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/run_with_graph.py
+         ${CATKIN_DEVEL_PREFIX}/lib/webcam/viewer_test)
+add_test(NAME viewer_end_to_end COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_viewer_e2e.py)
+add_test(NAME viewer_malformed_frames_asan COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_malformed_e2e.py)
+set_tests_properties(viewer_in_process viewer_end_to_end viewer_malformed_frames_asan
+                     PROPERTIES ENVIRONMENT "${E2E_ENV}" RUN_SERIAL TRUE TIMEOUT 900)

@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""The viewer on the built-in test pattern, shown.
+
+With a display it leaves the window open until Ctrl-C. Without one it runs
+under Xvfb, saves a screenshot of the window and stops:
+  OUT/camera_window.png   the whole window (Qt's toolbar included)
+  OUT/canvas.png          the 640 x 480 image inside it
+"""
+import os
+import signal
+import subprocess
+import sys
+import time
+
+OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.getcwd(), 'build', 'demo')
+
+
+def wait_for(what, predicate, timeout=60):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.2)
+    sys.exit('demo: timed out waiting for ' + what)
+
+
+def service_up():
+    listed = subprocess.run(['rosservice', 'list'], capture_output=True, text=True).stdout
+    return '/webcam_show' in listed.split()
+
+
+def main():
+    children = []
+    headless = not os.environ.get('DISPLAY')
+    if headless:
+        num = next(n for n in range(50, 200) if not os.path.exists('/tmp/.X%d-lock' % n))
+        children.append(subprocess.Popen(['Xvfb', ':%d' % num, '-screen', '0', '1920x1080x24', '-nolisten', 'tcp'],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        os.environ['DISPLAY'] = ':%d' % num
+        wait_for('Xvfb', lambda: os.path.exists('/tmp/.X11-unix/X%d' % num))
+        print('demo: no display here, running under Xvfb %s' % os.environ['DISPLAY'])
+    # roslaunch starts a master when none runs.
+    launch = subprocess.Popen(['roslaunch', 'webcam', 'viewer.launch'], start_new_session=True)
+    children.append(launch)
+    try:
+        wait_for('the viewer\'s services', service_up)
+        subprocess.run(['rosservice', 'call', '/webcam_show', "{args: ''}"], check=True)
+        if not headless:
+            print('demo: the window "camera_window" is open; Ctrl-C stops the viewer')
+            launch.wait()
+            return 0
+        return screenshot()
+    except KeyboardInterrupt:
+        return 0
+    finally:
+        for child in reversed(children):
+            if child.poll() is None:
+                child.send_signal(signal.SIGINT)
+                try:
+                    child.wait(20)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+
+
+def screenshot():
+    import cv2
+    import numpy as np
+    time.sleep(2)  # a few frames of the moving pattern
+    tree = subprocess.run(['xwininfo', '-root', '-tree'], capture_output=True, text=True).stdout
+    wid = next(line.split()[0] for line in tree.splitlines() if '"camera_window"' in line)
+    os.makedirs(OUT, exist_ok=True)
+    window = os.path.join(OUT, 'camera_window.png')
+    subprocess.run(['import', '-window', wid, window], check=True)
+    shot = cv2.imread(window)
+    # The image: the columns that differ from the window's background over
+    # most of the height, then the rows that differ all across them.
+    background = shot[-1, 0]
+    differs = np.any(shot != background, axis=2)
+    cols = np.where(differs.sum(axis=0) >= 400)[0]
+    rows = np.where(differs[:, cols[0]:cols[-1] + 1].mean(axis=1) > 0.9)[0]
+    canvas = shot[rows[0]:rows[-1] + 1, cols[0]:cols[-1] + 1]
+    cv2.imwrite(os.path.join(OUT, 'canvas.png'), canvas)
+    print('demo: screenshot of the window: %s' % window)
+    print('demo: the image inside it (%dx%d): %s' % (canvas.shape[1], canvas.shape[0],
+                                                     os.path.join(OUT, 'canvas.png')))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

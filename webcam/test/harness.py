@@ -1,0 +1,224 @@
+"""End-to-end test harness: a ROS master on a free port, an X server
+(Xvfb) on a free display, and the viewer as a real process whose stdout is
+collected byte by byte. Everything started here is torn down at exit, also
+when a test fails."""
+import atexit
+import os
+import re
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+import cv2
+import numpy as np
+
+DEVEL = os.environ.get('WEBCAM_DEVEL', os.path.join(os.path.dirname(__file__), '../../build/devel'))
+LIB = os.path.join(DEVEL, 'lib', 'webcam')
+WINDOW = 'camera_window'
+_started = []
+
+
+def _cleanup():
+    for proc in reversed(_started):
+        if proc.poll() is None:
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            proc.wait()
+
+
+atexit.register(_cleanup)
+
+
+def _spawn(cmd, **kw):
+    proc = subprocess.Popen(cmd, start_new_session=True, **kw)
+    _started.append(proc)
+    return proc
+
+
+def wait_for(what, predicate, timeout=10.0, period=0.02):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(period)
+    raise AssertionError('timed out waiting for ' + what)
+
+
+def _free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def start_graph(display=False):
+    """Starts a master (and Xvfb) and points this process's environment at
+    them, before rospy is initialised."""
+    home = tempfile.mkdtemp(prefix='orlin-e2e-')
+    port = _free_port()
+    os.environ.update(ROS_MASTER_URI='http://127.0.0.1:%d' % port, ROS_HOME=home,
+                      ROS_LOG_DIR=home, XDG_RUNTIME_DIR=home, ROS_IP='127.0.0.1')
+    os.chmod(home, 0o700)
+    _spawn(['rosmaster', '--core', '-p', str(port)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    import rosgraph
+    wait_for('the master', lambda: rosgraph.is_master_online())
+    if display:
+        num = next(n for n in range(90, 200) if not os.path.exists('/tmp/.X%d-lock' % n))
+        _spawn(['Xvfb', ':%d' % num, '-screen', '0', '1920x1080x24', '-nolisten', 'tcp'],
+               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.environ['DISPLAY'] = ':%d' % num
+        wait_for('Xvfb', lambda: os.path.exists('/tmp/.X11-unix/X%d' % num))
+    import rospy
+    rospy.init_node('e2e_test', anonymous=True, disable_signals=True)
+
+
+class Viewer:
+    """The viewer as a process; stdout is gathered as it comes."""
+
+    def __init__(self, program='orlin', env=None):
+        self.proc = _spawn([os.path.join(LIB, program)], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           env=env)
+        self._out = bytearray()
+        self._err = bytearray()
+        self._readers = [threading.Thread(target=self._read, args=(self.proc.stdout, self._out), daemon=True),
+                         threading.Thread(target=self._read, args=(self.proc.stderr, self._err), daemon=True)]
+        for r in self._readers:
+            r.start()
+        wait_for('/camera_viewer to register', self.registered)
+
+    @staticmethod
+    def _read(stream, into):
+        while True:
+            chunk = os.read(stream.fileno(), 65536)
+            if not chunk:
+                return
+            into.extend(chunk)
+
+    @staticmethod
+    def registered():
+        import rosgraph
+        pubs, subs, services = rosgraph.Master('/e2e').getSystemState()
+        subscribed = any(t == '/image' and '/camera_viewer' in n for t, n in subs)
+        return subscribed and any(s == '/webcam_set' for s, _ in services)
+
+    @property
+    def out(self):
+        return bytes(self._out).decode('latin-1')
+
+    @property
+    def err(self):
+        return bytes(self._err).decode('latin-1')
+
+    def wait_chars(self, count, timeout=10.0):
+        wait_for('%d characters on stdout (have %r)' % (count, self.out[-20:]),
+                 lambda: len(self._out) >= count, timeout)
+        return self.out
+
+    def stop(self, timeout=20.0):
+        """SIGINT, as Ctrl-C would; returns the exit status."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+        try:
+            rc = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            rc = self.proc.wait()
+        for r in self._readers:
+            r.join(5)
+        return rc
+
+
+class Frames:
+    """A rospy publisher on /image that sends one frame at a time and waits
+    for the viewer's character, so the queue of 2 never drops one."""
+
+    def __init__(self, viewer):
+        import rospy
+        from image_msgs.msg import Image
+        self.viewer = viewer
+        self.pub = rospy.Publisher('/image', Image, queue_size=10)
+        wait_for('the viewer to connect to /image', lambda: self.pub.get_num_connections() > 0)
+        # rospy counts the link before roscpp has finished its side of the
+        # handshake; a frame sent at once can be lost, and nothing tells when.
+        time.sleep(0.5)
+
+    def send(self, msg, timeout=10.0):
+        before = len(self.viewer.out)
+        self.pub.publish(msg)
+        return self.viewer.wait_chars(before + 1, timeout)[before:]
+
+
+def image_msg(frame, encoding='bgr', depth=None):
+    """image_msgs/Image carrying a numpy frame (H x W x C)."""
+    from image_msgs.msg import Image
+    from std_msgs.msg import MultiArrayDimension
+    if frame.ndim == 2:
+        frame = frame[:, :, None]
+    h, w, c = frame.shape
+    msg = Image(encoding=encoding, depth=depth or {np.uint8: 'uint8', np.uint16: 'uint16'}[frame.dtype.type])
+    array = msg.uint8_data if frame.dtype == np.uint8 else msg.uint16_data
+    array.layout.dim = [MultiArrayDimension('height', h, h * w * c), MultiArrayDimension('width', w, w * c),
+                        MultiArrayDimension('channel', c, c)]
+    array.data = frame.tobytes() if frame.dtype == np.uint8 else frame.flatten().tolist()
+    return msg
+
+
+def rosservice(name, args=None):
+    """Calls a service with the real rosservice tool; returns its YAML answer."""
+    import yaml
+    cmd = ['rosservice', 'call', name] + ([args] if args is not None else [])
+    out = subprocess.run(cmd, check=True, capture_output=True, text=True, timeout=30).stdout
+    return yaml.safe_load(out)
+
+
+def window_id():
+    """The viewer's window while it is on the screen (Qt keeps a closed
+    window's X resource, unmapped)."""
+    tree = subprocess.run(['xwininfo', '-root', '-tree'], capture_output=True, text=True).stdout
+    for wid in re.findall(r'^\s*(0x[0-9a-f]+) "%s"' % WINDOW, tree, re.M):
+        state = subprocess.run(['xwininfo', '-id', wid], capture_output=True, text=True).stdout
+        if 'IsViewable' in state:
+            return wid
+    return None
+
+
+def screenshot():
+    wid = window_id()
+    if not wid:
+        return None
+    png = subprocess.run(['import', '-window', wid, 'png:-'], capture_output=True).stdout
+    return cv2.imdecode(np.frombuffer(png, np.uint8), cv2.IMREAD_COLOR) if png else None
+
+
+def canvas(expected):
+    """The 640 x 480 region of the window that best matches expected (Qt puts
+    a toolbar around the image), or None."""
+    shot = screenshot()
+    if shot is None or shot.shape[0] < 480 or shot.shape[1] < 640:
+        return None
+    score = cv2.matchTemplate(shot, expected, cv2.TM_SQDIFF)
+    _, _, (x, y), _ = cv2.minMaxLoc(score)
+    return shot[y:y + 480, x:x + 640]
+
+
+def wait_canvas(expected, tolerance=1, timeout=10.0):
+    """Waits until the window shows expected within tolerance per sample;
+    returns the largest difference last seen."""
+    last = [None]
+
+    def shows():
+        got = canvas(expected)
+        if got is None:
+            return False
+        last[0] = int(np.abs(got.astype(int) - expected.astype(int)).max())
+        return last[0] <= tolerance
+    try:
+        wait_for('the window to show the frame', shows, timeout, period=0.1)
+    except AssertionError:
+        pass
+    return last[0]
