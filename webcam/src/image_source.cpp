@@ -5,7 +5,8 @@
 //   ~source:=file     a video or image file, ~file:=PATH (played in a loop)
 //   ~source:=topic    a relay of a sensor_msgs/Image topic, ~topic:=camera/image_raw
 // Generated frames take ~width, ~height, ~rate, ~encoding (bgr, rgb, mono)
-// and ~depth (uint8, uint16); ~count:=N stops after N frames.
+// and ~depth (uint8, uint16); ~count:=N sends N frames once a subscriber is
+// there, then stops.
 
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
@@ -159,6 +160,10 @@ int main(int argc, char **argv)
         ROS_FATAL("cannot open the %s source", source.c_str());
         return 1;
     }
+
+    // A counted run is for someone listening: wait for them.
+    while (s.count > 0 && ros::ok() && pub.getNumSubscribers() == 0)
+        ros::WallDuration(0.01).sleep();
 
     ros::Rate rate(s.rate);
     for (int n = 0; ros::ok() && (s.count == 0 || n < s.count); n++) {
