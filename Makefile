@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test
+.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test bench
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -61,6 +61,10 @@ test: build tessel-test viewer-test
 # The viewer on the moving test pattern, shown; headless: under Xvfb, with a screenshot.
 demo: build
 	$(B)/devel/env.sh /usr/bin/python3 webcam/scripts/demo.py $(B)/demo
+
+# Speed, as ratios against a baseline measured in the same run.
+bench: deps
+	BUILD=$(B)/bench sh bench/run
 
 clean:
 	rm -rf $(B)
