@@ -6,7 +6,8 @@ B := $(CURDIR)/build
 JOBS ?= 2
 
 # Debian packages the project needs, installed once.
-DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user
+DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user \
+  qemu-system-arm cpio
 DEB_VIEWER := libroscpp-dev ros-core-dev catkin rosbash rosout python3-rosmaster python3-rosservice \
   python3-rostopic python3-rosnode python3-roslaunch python3-rospy python3-genpy python3-yaml \
   libstd-msgs-dev libsensor-msgs-dev python3-sensor-msgs libopencv-dev python3-opencv python3-numpy \
@@ -51,6 +52,8 @@ tessel-test:
 	@echo "== tessel, 32-bit ARM under qemu-arm"
 	@arm-linux-gnueabihf-objdump -f $(B)/tessel-arm/libtessel.a | grep -q 'elf32-littlearm' || { echo "libtessel.a is not ARM"; exit 1; }
 	cd $(B)/tessel-arm && ctest --output-on-failure
+	@echo "== tessel on a real Linux I2C stack: emulated AST2600 board, Debian's armhf kernel"
+	WORK=$(B)/board tessel/board/run $(B)/tessel-arm/board/tessel_board_test
 
 viewer-test:
 	@echo "== orlin: unit tests (ASan+UBSan), in-process, end to end with a master and Xvfb"
