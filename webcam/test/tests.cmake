@@ -36,6 +36,7 @@ add_test(NAME viewer_in_process COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/run_wi
          ${CATKIN_DEVEL_PREFIX}/lib/webcam/viewer_test)
 add_test(NAME viewer_end_to_end COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_viewer_e2e.py)
 add_test(NAME image_sources_end_to_end COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_sources_e2e.py)
+add_test(NAME demo_headless COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_demo.py)
 add_test(NAME viewer_malformed_frames_asan COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_malformed_e2e.py)
-set_tests_properties(viewer_in_process viewer_end_to_end image_sources_end_to_end viewer_malformed_frames_asan
+set_tests_properties(viewer_in_process viewer_end_to_end image_sources_end_to_end demo_headless viewer_malformed_frames_asan
                      PROPERTIES ENVIRONMENT "${E2E_ENV}" RUN_SERIAL TRUE TIMEOUT 900)
