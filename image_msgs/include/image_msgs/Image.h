@@ -55,20 +55,15 @@ template <> struct IsMessage<const image_msgs::Image> : TrueType {};
 template <> struct HasHeader<image_msgs::Image> : TrueType {};
 template <> struct HasHeader<const image_msgs::Image> : TrueType {};
 
-template <> struct MD5Sum<image_msgs::Image> {
-    static const char *value() { return image_msgs::kImageMd5; }
-    static const char *value(const image_msgs::Image &) { return value(); }
-};
-
-template <> struct DataType<image_msgs::Image> {
-    static const char *value() { return "image_msgs/Image"; }
-    static const char *value(const image_msgs::Image &) { return value(); }
-};
-
-template <> struct Definition<image_msgs::Image> {
-    static const char *value() { return image_msgs::kImageDefinition; }
-    static const char *value(const image_msgs::Image &) { return value(); }
-};
+#define IMAGE_MSGS_IMAGE_TRAIT(Trait, text)                                   \
+    template <> struct Trait<image_msgs::Image> {                             \
+        static const char *value() { return text; }                           \
+        static const char *value(const image_msgs::Image &) { return value(); } \
+    };
+IMAGE_MSGS_IMAGE_TRAIT(MD5Sum, image_msgs::kImageMd5)
+IMAGE_MSGS_IMAGE_TRAIT(DataType, "image_msgs/Image")
+IMAGE_MSGS_IMAGE_TRAIT(Definition, image_msgs::kImageDefinition)
+#undef IMAGE_MSGS_IMAGE_TRAIT
 
 }  // namespace message_traits
 
