@@ -16,12 +16,17 @@ DEB := $(DEB_TESSEL) $(DEB_VIEWER)
 
 all: build
 
-deps:
-	@missing=$$(for p in $(DEB); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
+# Installs the Debian packages named in $(1) that are missing.
+define install
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
 	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install,$(DEB))
 
 build: deps tessel viewer
 
@@ -65,9 +70,13 @@ test: build tessel-test viewer-test
 demo: build
 	$(B)/devel/env.sh /usr/bin/python3 webcam/scripts/demo.py $(B)/demo
 
-# Speed, as ratios against a baseline measured in the same run.
-bench: deps
+# Speed, as ratios against a baseline measured in the same run: the
+# equalization against its reference, the viewer against Debian's image_view.
+DEB_BENCH := libimage-view-dev libnodeletlib-tools
+bench: build
+	$(call install,$(DEB_BENCH))
 	BUILD=$(B)/bench sh bench/run
+	$(B)/devel/env.sh /usr/bin/python3 -W ignore bench/viewer_cpu.py
 
 clean:
 	rm -rf $(B)
