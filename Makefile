@@ -11,7 +11,7 @@ DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-de
 DEB_VIEWER := libroscpp-dev ros-core-dev catkin rosbash rosout python3-rosmaster python3-rosservice \
   python3-rostopic python3-rosnode python3-roslaunch python3-rospy python3-genpy python3-yaml \
   libstd-msgs-dev libsensor-msgs-dev python3-sensor-msgs libopencv-dev python3-opencv python3-numpy \
-  xvfb xauth x11-utils imagemagick libbenchmark-dev
+  xvfb xauth x11-utils imagemagick python3-xlib libbenchmark-dev
 DEB := $(DEB_TESSEL) $(DEB_VIEWER)
 
 all: build

@@ -222,3 +222,36 @@ def wait_canvas(expected, tolerance=1, timeout=10.0):
     except AssertionError:
         pass
     return last[0]
+
+
+def close_like_a_user(wid):
+    """Sends the window manager's close request (WM_DELETE_WINDOW), as the
+    title bar's close button does."""
+    from Xlib import X, display, protocol
+    d = display.Display()
+    window = d.create_resource_object('window', int(wid, 16))
+    protocols = d.intern_atom('WM_PROTOCOLS')
+    event = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                         data=(32, [d.intern_atom('WM_DELETE_WINDOW'), X.CurrentTime, 0, 0, 0]))
+    window.send_event(event, event_mask=X.NoEventMask)
+    d.flush()
+    d.close()
+
+
+def cover_and_uncover(wid, seconds=0.5):
+    """Maps a black window over the viewer's and takes it away again: the
+    viewer must repaint what was under it."""
+    from Xlib import X, display
+    d = display.Display()
+    target = d.create_resource_object('window', int(wid, 16)).get_geometry()
+    screen = d.screen()
+    cover = screen.root.create_window(0, 0, 1920, 1080, 0, screen.root_depth, X.InputOutput, X.CopyFromParent,
+                                      background_pixel=screen.black_pixel, override_redirect=True)
+    cover.map()
+    d.sync()
+    time.sleep(seconds)
+    cover.destroy()
+    d.sync()
+    d.close()
+    return target
+
