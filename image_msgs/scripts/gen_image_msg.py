@@ -21,9 +21,9 @@ STD_MSGS = '/usr/share/std_msgs/msg'
 def main():
     msg_file, md5, include_dir, py_dir = sys.argv[1:5]
     ctx = genmsg.MsgContext.create_default()
-    spec = genmsg.msg_loader.load_msg_from_file(ctx, msg_file, 'image_msgs/Image')
-    genmsg.msg_loader.load_depends(ctx, spec, {'std_msgs': [STD_MSGS]})
-    full_text = genmsg.compute_full_text(ctx, spec)
+    msg_type = genmsg.msg_loader.load_msg_from_file(ctx, msg_file, 'image_msgs/Image')
+    genmsg.msg_loader.load_depends(ctx, msg_type, {'std_msgs': [STD_MSGS]})
+    full_text = genmsg.compute_full_text(ctx, msg_type)
 
     os.makedirs(include_dir, exist_ok=True)
     with open(os.path.join(include_dir, 'ImageIdentity.h'), 'w') as out:

@@ -37,7 +37,6 @@ void Orlin::showFrame()
         histogramEqualization(frame);
     cv::resize(frame, resized, resized.size(), 0, 0, cv::INTER_LINEAR);
     cv::imshow(kWindowName, resized);
-    windowOpen_ = true;
     cv::waitKey(5);
 }
 

@@ -65,20 +65,19 @@ bool Orlin::show(webcam::show::Request &, webcam::show::Response &res)
 {
     showing = true;
     cv::namedWindow(kWindowName, cv::WINDOW_AUTOSIZE);
-    windowOpen_ = true;
     Done(res);
     return true;
 }
 
-// HighGUI throws when asked to destroy a window that is not there, so only
-// an open one is destroyed; hiding always succeeds.
+// HighGUI throws when asked to destroy a window it never made, so only a
+// shown viewer (which has one) destroys it; hiding always succeeds.
 bool Orlin::hide(webcam::hide::Request &, webcam::hide::Response &res)
 {
+    const bool hadWindow = showing;
     showing = false;
-    if (windowOpen_) {
+    if (hadWindow) {
         cv::destroyWindow(kWindowName);
         cv::waitKey(1);  // lets Qt take the window off the screen now
-        windowOpen_ = false;
     }
     Done(res);
     return true;

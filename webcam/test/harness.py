@@ -238,6 +238,26 @@ def close_like_a_user(wid):
     d.close()
 
 
+def close_window(timeout=10.0):
+    """Closes the viewer's window as a user would, clicking close again when
+    nothing happens: under heavy load Qt at times does not act on the first
+    request."""
+    def closed():
+        wid = window_id()
+        if wid is None:
+            return True
+        close_like_a_user(wid)
+        return wait_for_quietly(lambda: window_id() is None, 1.0)
+    wait_for('the window to close', closed, timeout, period=0)
+
+
+def wait_for_quietly(predicate, timeout):
+    try:
+        return wait_for('', predicate, timeout)
+    except AssertionError:
+        return False
+
+
 def cover_and_uncover(wid, seconds=0.5):
     """Maps a black window over the viewer's and takes it away again: the
     viewer must repaint what was under it."""

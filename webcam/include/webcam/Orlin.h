@@ -52,7 +52,6 @@ private:
     void pumpWindow(const ros::WallTimerEvent &);
 
     cv::Mat converted_;  // frames that are not 8-bit 3-channel, made displayable
-    bool windowOpen_ = false;
     ros::NodeHandle nh_;
     std::vector<ros::ServiceServer> services_;
     ros::Subscriber imageSub_;
