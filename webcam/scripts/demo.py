@@ -29,7 +29,15 @@ def service_up():
     return '/webcam_show' in listed.split()
 
 
+def interrupt(signum, frame):
+    raise KeyboardInterrupt
+
+
 def main():
+    # Ctrl-C or a plain kill stops the viewer cleanly, however the demo was
+    # started (a shell's background job begins with SIGINT ignored).
+    signal.signal(signal.SIGINT, interrupt)
+    signal.signal(signal.SIGTERM, interrupt)
     children = []
     headless = not os.environ.get('DISPLAY')
     if headless:
