@@ -21,7 +21,7 @@ void TopByte(const cv::Mat &src, cv::Mat &dst)
 
 }  // namespace
 
-cv::Mat DisplayFrame(const cv::Mat &view, cv::Mat &scratch)
+cv::Mat DisplayFrame(const cv::Mat &view, DisplayScratch &scratch)
 {
     if (view.empty() || (view.depth() != CV_8U && view.depth() != CV_16U))
         return cv::Mat();
@@ -32,14 +32,14 @@ cv::Mat DisplayFrame(const cv::Mat &view, cv::Mat &scratch)
         return view;
     cv::Mat bytes = view;
     if (view.depth() == CV_16U) {
-        TopByte(view, scratch);
-        bytes = scratch;
+        TopByte(view, scratch.narrowed);
+        bytes = scratch.narrowed;
     }
-    if (channels == 1)
-        cv::cvtColor(bytes, scratch, cv::COLOR_GRAY2BGR);
-    else if (channels == 4)
-        cv::cvtColor(bytes, scratch, cv::COLOR_BGRA2BGR);  // drops the fourth, keeps the order
-    return scratch;
+    if (channels == 3)
+        return bytes;
+    cv::cvtColor(bytes, scratch.colour,
+                 channels == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);  // BGRA2BGR drops the fourth, keeps the order
+    return scratch.colour;
 }
 
 }  // namespace webcam

@@ -143,7 +143,7 @@ TEST(Bridge, ToImageRoundTripsThroughTheView)
 
 TEST(Display, FramesThatAreNot8BitColourAreConvertedForShowing)
 {
-    cv::Mat scratch;
+    webcam::DisplayScratch scratch;
     cv::Mat colour(2, 2, CV_8UC3, cv::Scalar(1, 2, 3));
     EXPECT_EQ(webcam::DisplayFrame(colour, scratch).data, colour.data);  // shown as is, in place
 
@@ -155,6 +155,12 @@ TEST(Display, FramesThatAreNot8BitColourAreConvertedForShowing)
 
     cv::Mat four(2, 2, CV_8UC4, cv::Scalar(1, 2, 3, 4));
     EXPECT_EQ(webcam::DisplayFrame(four, scratch).at<cv::Vec3b>(0, 1), cv::Vec3b(1, 2, 3));
+
+    // A steady stream of frames that need both steps reuses the same buffers.
+    cv::Mat deepGrey(2, 2, CV_16UC1, cv::Scalar(0x3400));
+    const cv::Mat first = webcam::DisplayFrame(deepGrey, scratch);
+    EXPECT_EQ(webcam::DisplayFrame(deepGrey, scratch).data, first.data);
+    EXPECT_EQ(webcam::DisplayFrame(deepGrey, scratch).at<cv::Vec3b>(1, 0), cv::Vec3b::all(0x34));
 
     EXPECT_TRUE(webcam::DisplayFrame(cv::Mat(2, 2, CV_8UC2), scratch).empty());
     EXPECT_TRUE(webcam::DisplayFrame(cv::Mat(2, 2, CV_32FC3), scratch).empty());

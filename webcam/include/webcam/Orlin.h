@@ -12,6 +12,8 @@
 #include <webcam/setting.h>
 #include <webcam/show.h>
 
+#include <webcam/display.h>
+
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
 
@@ -51,7 +53,7 @@ private:
     void showFrame();
     void pumpWindow(const ros::WallTimerEvent &);
 
-    cv::Mat converted_;  // frames that are not 8-bit 3-channel, made displayable
+    webcam::DisplayScratch converted_;  // frames that are not 8-bit 3-channel, made displayable
     ros::NodeHandle nh_;
     std::vector<ros::ServiceServer> services_;
     ros::Subscriber imageSub_;
