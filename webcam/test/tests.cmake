@@ -1,31 +1,30 @@
 # Unit tests, and the viewer once more under AddressSanitizer and
 # UndefinedBehaviorSanitizer for the end-to-end runs.
 find_package(GTest REQUIRED)
-set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 set(BRIDGE_SOURCES ${PROJECT_SOURCE_DIR}/../image_msgs/src/CvBridge.cpp
                    ${PROJECT_SOURCE_DIR}/../image_msgs/src/ImageFromMat.cpp)
 
-add_executable(orlin_asan src/main.cpp ${VIEWER_SOURCES} ${BRIDGE_SOURCES})
-add_dependencies(orlin_asan webcam_records)
-target_compile_options(orlin_asan PRIVATE ${SANITIZE} -g)
-target_link_options(orlin_asan PRIVATE ${SANITIZE})
-target_link_libraries(orlin_asan ${catkin_LIBRARIES} ${OpenCV_LIBS})
+# An executable built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# the bridge compiled in so that its reads are checked too.
+function(sanitized_executable name)
+  set(sanitize -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_executable(${name} ${ARGN} ${BRIDGE_SOURCES})
+  add_dependencies(${name} webcam_records)
+  target_compile_options(${name} PRIVATE ${sanitize} -g)
+  target_link_options(${name} PRIVATE ${sanitize})
+  target_link_libraries(${name} ${catkin_LIBRARIES} ${OpenCV_LIBS})
+endfunction()
 
-add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp
-               src/display.cpp src/equalize.cpp ${BRIDGE_SOURCES})
-add_dependencies(webcam_unit_tests webcam_records)
-target_compile_options(webcam_unit_tests PRIVATE ${SANITIZE} -g)
-target_link_options(webcam_unit_tests PRIVATE ${SANITIZE})
-target_link_libraries(webcam_unit_tests GTest::gtest GTest::gtest_main ${catkin_LIBRARIES} ${OpenCV_LIBS})
+sanitized_executable(orlin_asan src/main.cpp ${VIEWER_SOURCES})
 
+sanitized_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp
+                     src/display.cpp src/equalize.cpp)
+target_link_libraries(webcam_unit_tests GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(webcam_unit_tests)
 
-add_executable(viewer_test test/viewer_test.cpp ${VIEWER_SOURCES} ${BRIDGE_SOURCES})
-add_dependencies(viewer_test webcam_records)
-target_compile_options(viewer_test PRIVATE ${SANITIZE} -g)
-target_link_options(viewer_test PRIVATE ${SANITIZE})
-target_link_libraries(viewer_test GTest::gtest ${catkin_LIBRARIES} ${OpenCV_LIBS})
+sanitized_executable(viewer_test test/viewer_test.cpp ${VIEWER_SOURCES})
+target_link_libraries(viewer_test GTest::gtest)
 
 # End to end: a master, Xvfb and the real ROS tools, started by the tests.
 set(E2E ${CATKIN_DEVEL_PREFIX}/env.sh /usr/bin/python3 -W ignore)
