@@ -12,16 +12,9 @@ import subprocess
 import sys
 import time
 
+from xserver import Timeout, start_xvfb, wait_for
+
 OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.getcwd(), 'build', 'demo')
-
-
-def wait_for(what, predicate, timeout=60):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return
-        time.sleep(0.2)
-    sys.exit('demo: timed out waiting for ' + what)
 
 
 def service_up():
@@ -41,17 +34,14 @@ def main():
     children = []
     headless = not os.environ.get('DISPLAY')
     if headless:
-        num = next(n for n in range(50, 200) if not os.path.exists('/tmp/.X%d-lock' % n))
-        children.append(subprocess.Popen(['Xvfb', ':%d' % num, '-screen', '0', '1920x1080x24', '-nolisten', 'tcp'],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        os.environ['DISPLAY'] = ':%d' % num
-        wait_for('Xvfb', lambda: os.path.exists('/tmp/.X11-unix/X%d' % num))
+        xvfb, os.environ['DISPLAY'] = start_xvfb()
+        children.append(xvfb)
         print('demo: no display here, running under Xvfb %s' % os.environ['DISPLAY'])
     # roslaunch starts a master when none runs.
     launch = subprocess.Popen(['roslaunch', 'webcam', 'viewer.launch'], start_new_session=True)
     children.append(launch)
     try:
-        wait_for('the viewer\'s services', service_up)
+        wait_for('the viewer\'s services', service_up, timeout=60, period=0.2)
         subprocess.run(['rosservice', 'call', '/webcam_show', "{args: ''}"], check=True)
         if not headless:
             print('demo: the window "camera_window" is open; Ctrl-C stops the viewer')
@@ -60,6 +50,8 @@ def main():
         return screenshot()
     except KeyboardInterrupt:
         return 0
+    except Timeout as err:
+        sys.exit('demo: %s' % err)
     finally:
         for child in reversed(children):
             if child.poll() is None:

@@ -9,11 +9,15 @@ import signal
 import socket
 import subprocess
 import tempfile
+import sys
 import threading
 import time
 
 import cv2
 import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
+from xserver import start_xvfb, wait_for  # noqa: E402
 
 DEVEL = os.environ.get('WEBCAM_DEVEL', os.path.join(os.path.dirname(__file__), '../../build/devel'))
 LIB = os.path.join(DEVEL, 'lib', 'webcam')
@@ -40,16 +44,6 @@ def _spawn(cmd, **kw):
     return proc
 
 
-def wait_for(what, predicate, timeout=10.0, period=0.02):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(period)
-    raise AssertionError('timed out waiting for ' + what)
-
-
 def _free_port():
     with socket.socket() as s:
         s.bind(('127.0.0.1', 0))
@@ -68,11 +62,7 @@ def start_graph(display=False):
     import rosgraph
     wait_for('the master', lambda: rosgraph.is_master_online())
     if display:
-        num = next(n for n in range(90, 200) if not os.path.exists('/tmp/.X%d-lock' % n))
-        _spawn(['Xvfb', ':%d' % num, '-screen', '0', '1920x1080x24', '-nolisten', 'tcp'],
-               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.environ['DISPLAY'] = ':%d' % num
-        wait_for('Xvfb', lambda: os.path.exists('/tmp/.X11-unix/X%d' % num))
+        _, os.environ['DISPLAY'] = start_xvfb(_spawn, first=90)
     import rospy
     rospy.init_node('e2e_test', anonymous=True, disable_signals=True)
 
