@@ -12,6 +12,18 @@
 //
 // The slave address and the CRC switch are process-wide: the caller
 // serialises address changes against transfers.
+//
+// Where this library departs from SMBus on purpose:
+// - A bare command (Send Byte through I2cWriteBytes with no data, or the
+//   raw transfers) carries no PEC, even with the CRC switch on.
+// - A block read clocks the whole room asked for (count byte, rdLen data
+//   bytes, PEC) whatever count the device sends: the length of an I2C_RDWR
+//   read is fixed before the transfer starts. The PEC is taken from the
+//   byte right behind the device's count, so a short block still verifies.
+// - With the CRC switch on, a count above the room comes back as EBADMSG,
+//   not EMSGSIZE: the byte read as PEC is then one of the device's data
+//   bytes (EMSGSIZE only when that byte happens to equal the PEC). Either
+//   way exactly the room is delivered, never more.
 #ifndef TESSEL_I2C_H
 #define TESSEL_I2C_H
 

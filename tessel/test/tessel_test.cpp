@@ -342,6 +342,12 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"EmptyBlock", true, 8, {}, -1, false, 0, 0},
         BlockCase{"FullBlock", true, 32, Seq(32), -1, false, 0, 32},
         BlockCase{"CountAboveRoomDeliversTheRoom", false, 4, Seq(9), -1, false, EMSGSIZE, 4},
+        // One above the room is where an off-by-one in the count check writes
+        // past the caller's buffer.
+        BlockCase{"CountOneAboveRoom", false, 4, Seq(5), -1, false, EMSGSIZE, 4},
+        BlockCase{"CountOneAboveAFullRoom", false, 32, Seq(33), -1, false, EMSGSIZE, 32},
+        // With PEC on, the byte read as PEC is the device's next data byte.
+        BlockCase{"CountOneAboveRoomWithPecIsBadMsg", true, 4, Seq(5), -1, false, EBADMSG, 4},
         BlockCase{"CountAboveRoomAndBadPecIsBadMsg", true, 4, Seq(4), 9, false, EBADMSG, 4}),
     [](const auto &info) { return std::string(info.param.name); });
 
