@@ -3,6 +3,7 @@
 #pragma once
 
 #include <image_msgs/ImageIdentity.h>
+#include <image_msgs/wire.h>
 
 #include <ros/message_traits.h>
 #include <ros/serialization.h>
@@ -45,6 +46,24 @@ struct Image {
 typedef boost::shared_ptr<Image> ImagePtr;
 typedef boost::shared_ptr<Image const> ImageConstPtr;
 
+// Calls f on every field of m in wire order: the one list of the fields.
+template <class M, class F> inline void VisitFields(M &m, F &&f)
+{
+    f(m.header);
+    f(m.encoding);
+    f(m.depth);
+    f(m.uint8_data);
+    f(m.int8_data);
+    f(m.uint16_data);
+    f(m.int16_data);
+    f(m.uint32_data);
+    f(m.int32_data);
+    f(m.uint64_data);
+    f(m.int64_data);
+    f(m.float32_data);
+    f(m.float64_data);
+}
+
 }  // namespace image_msgs
 
 namespace ros {
@@ -72,21 +91,27 @@ namespace serialization {
 template <> struct Serializer<image_msgs::Image> {
     template <typename Stream, typename T> inline static void allInOne(Stream &stream, T m)
     {
-        stream.next(m.header);
-        stream.next(m.encoding);
-        stream.next(m.depth);
-        stream.next(m.uint8_data);
-        stream.next(m.int8_data);
-        stream.next(m.uint16_data);
-        stream.next(m.int16_data);
-        stream.next(m.uint32_data);
-        stream.next(m.int32_data);
-        stream.next(m.uint64_data);
-        stream.next(m.int64_data);
-        stream.next(m.float32_data);
-        stream.next(m.float64_data);
+        image_msgs::VisitFields(m, [&](auto &field) { stream.next(field); });
     }
-    ROS_DECLARE_ALLINONE_SERIALIZER
+
+    template <typename Stream> inline static void write(Stream &stream, const image_msgs::Image &m)
+    {
+        allInOne<Stream, const image_msgs::Image &>(stream, m);
+    }
+
+    inline static uint32_t serializedLength(const image_msgs::Image &m)
+    {
+        LStream stream;
+        allInOne<LStream, const image_msgs::Image &>(stream, m);
+        return stream.getLength();
+    }
+
+    // Received messages come from any publisher: every count is checked
+    // against the bytes that remain before anything is allocated.
+    inline static void read(IStream &stream, image_msgs::Image &m)
+    {
+        image_msgs::VisitFields(m, [&](auto &field) { image_msgs::wire::Read(stream, field); });
+    }
 };
 
 }  // namespace serialization
