@@ -1,4 +1,4 @@
-#include <webcam/equalize.h>
+#include <webcam/equalize_core.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -36,22 +36,26 @@ uint8_t Truncate(double t)
     return uint8_t(std::min(255, int(t)));
 }
 
-double PixelCount(const cv::Mat &frame)
+double PixelCount(int rows, int cols)
 {
-    return double(int64_t(frame.cols) * frame.rows);
+    return double(int64_t(cols) * rows);
+}
+
+uint8_t *Row(uint8_t *data, size_t stride, int r)
+{
+    return data + size_t(r) * stride;
 }
 
 }  // namespace
 
-void EqualizeClipped(cv::Mat &frame)
+void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride)
 {
-    CV_Assert(frame.type() == CV_8UC3);
-    if (frame.empty())
+    if (rows <= 0 || cols <= 0)
         return;
     uint32_t counts[kChannels][kValues] = {};
-    for (int r = 0; r < frame.rows; r++) {
-        const uint8_t *px = frame.ptr<uint8_t>(r);
-        for (int i = 0; i < frame.cols; i++, px += kChannels) {
+    for (int r = 0; r < rows; r++) {
+        const uint8_t *px = Row(data, stride, r);
+        for (int i = 0; i < cols; i++, px += kChannels) {
             counts[0][px[0]]++;
             counts[1][px[1]]++;
             counts[2][px[2]]++;
@@ -63,13 +67,13 @@ void EqualizeClipped(cv::Mat &frame)
     for (int c = 0; c < kChannels; c++) {
         double p[kValues], T[kValues];
         std::copy(counts[c], counts[c] + kValues, p);
-        TransferTable(p, PixelCount(frame), T);
+        TransferTable(p, PixelCount(rows, cols), T);
         for (int v = 0; v < kValues; v++)
             lut[c][v] = Truncate(T[v]);
     }
-    for (int r = 0; r < frame.rows; r++) {
-        uint8_t *px = frame.ptr<uint8_t>(r);
-        for (int i = 0; i < frame.cols; i++, px += kChannels) {
+    for (int r = 0; r < rows; r++) {
+        uint8_t *px = Row(data, stride, r);
+        for (int i = 0; i < cols; i++, px += kChannels) {
             px[0] = lut[0][px[0]];
             px[1] = lut[1][px[1]];
             px[2] = lut[2][px[2]];
@@ -77,22 +81,21 @@ void EqualizeClipped(cv::Mat &frame)
     }
 }
 
-void EqualizeClippedReference(cv::Mat &frame)
+void EqualizeClippedReference(uint8_t *data, int rows, int cols, size_t stride)
 {
-    CV_Assert(frame.type() == CV_8UC3);
-    if (frame.empty())
+    if (rows <= 0 || cols <= 0)
         return;
     double p[kChannels][kValues] = {}, T[kChannels][kValues] = {};
-    for (int r = 0; r < frame.rows; r++)
-        for (int i = 0; i < frame.cols; i++)
+    for (int r = 0; r < rows; r++)
+        for (int i = 0; i < cols; i++)
             for (int c = 0; c < kChannels; c++)
-                p[c][frame.ptr<uint8_t>(r)[kChannels * i + c]] += 1.0;
+                p[c][Row(data, stride, r)[kChannels * i + c]] += 1.0;
     for (int c = 0; c < kChannels; c++)
-        TransferTable(p[c], PixelCount(frame), T[c]);
-    for (int r = 0; r < frame.rows; r++)
-        for (int i = 0; i < frame.cols; i++)
+        TransferTable(p[c], PixelCount(rows, cols), T[c]);
+    for (int r = 0; r < rows; r++)
+        for (int i = 0; i < cols; i++)
             for (int c = 0; c < kChannels; c++) {
-                uint8_t &sample = frame.ptr<uint8_t>(r)[kChannels * i + c];
+                uint8_t &sample = Row(data, stride, r)[kChannels * i + c];
                 sample = Truncate(T[c][sample]);
             }
 }

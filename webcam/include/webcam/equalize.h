@@ -1,19 +1,23 @@
-// Clip-limited global histogram equalization of an 8-bit 3-channel frame,
-// in place, each channel on its own: every histogram bin is limited to 10 %
-// of the pixels, the clipped mass is spread evenly over all 256 values in a
-// single pass, and the cumulative distribution scaled to 0..255 and
-// truncated is the channel's new tone curve. Frames with no pixels are left
-// as they are. The caller hands over CV_8UC3 frames only.
+// The equalization on OpenCV frames; the core is in equalize_core.h.
 #pragma once
+
+#include <webcam/equalize_core.h>
 
 #include <opencv2/core.hpp>
 
 namespace webcam {
 
-void EqualizeClipped(cv::Mat &frame);
+// The caller hands over CV_8UC3 frames only.
+inline void EqualizeClipped(cv::Mat &frame)
+{
+    CV_Assert(frame.type() == CV_8UC3);
+    EqualizeClipped(frame.data, frame.rows, frame.cols, frame.step[0]);
+}
 
-// The same, computed the plain way (counts in doubles, a lookup in the
-// double tables for every sample): the yardstick for EqualizeClipped.
-void EqualizeClippedReference(cv::Mat &frame);
+inline void EqualizeClippedReference(cv::Mat &frame)
+{
+    CV_Assert(frame.type() == CV_8UC3);
+    EqualizeClippedReference(frame.data, frame.rows, frame.cols, frame.step[0]);
+}
 
 }  // namespace webcam
