@@ -1,9 +1,12 @@
 // Where the viewer is wired up: services, subscription, window upkeep.
 
 #include <webcam/Orlin.h>
+#include <webcam/master_link.h>
 #include <webcam/window.h>
 
 #include <opencv2/highgui.hpp>
+
+#include <cstdio>
 
 namespace {
 
@@ -33,9 +36,26 @@ Orlin::Orlin()
     services_.push_back(nh_.advertiseService("webcam_set", &Orlin::set, this));
     imageSub_ = nh_.subscribe("image", kImageQueue, &Orlin::image_cb, this);
     windowTimer_ = nh_.createWallTimer(ros::WallDuration(kWindowPumpPeriod), &Orlin::pumpWindow, this);
+
+    std::vector<std::string> names;
+    for (const ros::ServiceServer &service : services_)
+        names.push_back(service.getService());
+    webcam::WatchMaster(names);
 }
 
-Orlin::~Orlin() = default;
+Orlin::~Orlin()
+{
+    webcam::StopWatchingMaster();
+#ifdef WEBCAM_COUNT_FRAMES
+    std::fprintf(stderr, "camera_viewer: %lu frame callbacks\n", frameCallbacks_);
+#endif
+}
+
+// The one place that makes the window.
+void Orlin::openWindow()
+{
+    cv::namedWindow(kWindowName, cv::WINDOW_AUTOSIZE);
+}
 
 // Keeps a shown window repainting, moving and closing between frames.
 void Orlin::pumpWindow(const ros::WallTimerEvent &)

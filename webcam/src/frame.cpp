@@ -13,6 +13,7 @@
 
 void Orlin::image_cb(const image_msgs::ImagePtr &msg)
 {
+    ++frameCallbacks_;
     img = msg;
     bridge.fromImage(*img, "");
     if (!showing) {

@@ -10,12 +10,14 @@
 
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
+#include <webcam/master_link.h>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <ros/ros.h>
 #include <sensor_msgs/Image.h>
 
+#include <cstdio>
 #include <sstream>
 
 namespace {
@@ -134,6 +136,7 @@ int main(int argc, char **argv)
     pnh.param<std::string>("depth", s.depth, "uint8");
     pnh.param<std::string>("color", s.color, "128");
     ros::Publisher pub = nh.advertise<image_msgs::Image>("image", 2);
+    webcam::WatchMaster({});  // registers again with a restarted master
 
     if (source == "topic") {
         std::string topic;
@@ -166,7 +169,8 @@ int main(int argc, char **argv)
         ros::WallDuration(0.01).sleep();
 
     ros::Rate rate(s.rate);
-    for (int n = 0; ros::ok() && (s.count == 0 || n < s.count); n++) {
+    int n = 0;
+    for (; ros::ok() && (s.count == 0 || n < s.count); n++) {
         cv::Mat bgr;
         if (source == "pattern") {
             bgr = Pattern(s, n);
@@ -187,5 +191,7 @@ int main(int argc, char **argv)
         ros::spinOnce();
         rate.sleep();
     }
+    // After Ctrl-C roscpp's console is shut down: say it plainly.
+    std::fprintf(stderr, "image_source: %d frames sent\n", n);
     return 0;
 }

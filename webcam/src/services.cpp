@@ -61,10 +61,20 @@ bool Orlin::playstop(webcam::playstop::Request &, webcam::playstop::Response &re
     return true;
 }
 
+// Without a display the viewer stays hidden and says why: HighGUI would
+// end the process. Once a window was made, Qt holds its X connection.
 bool Orlin::show(webcam::show::Request &, webcam::show::Response &res)
 {
+    if (!windowPossible_) {
+        std::string why = webcam::WindowProblem();
+        if (!why.empty()) {
+            Refuse(res, std::move(why));
+            return true;
+        }
+        windowPossible_ = true;
+    }
     showing = true;
-    cv::namedWindow(kWindowName, cv::WINDOW_AUTOSIZE);
+    openWindow();
     Done(res);
     return true;
 }

@@ -51,8 +51,11 @@ public:
 
 private:
     void showFrame();
+    void openWindow();
     void pumpWindow(const ros::WallTimerEvent &);
 
+    bool windowPossible_ = false;       // a display was found; Qt keeps it from then on
+    unsigned long frameCallbacks_ = 0;  // reported at exit by test builds
     webcam::DisplayScratch converted_;  // frames that are not 8-bit 3-channel, made displayable
     ros::NodeHandle nh_;
     std::vector<ros::ServiceServer> services_;

@@ -1,4 +1,16 @@
 #pragma once
 
+#include <string>
+
 // The one display window of the viewer.
 constexpr const char *kWindowName = "camera_window";
+
+namespace webcam {
+
+// Why no window can be opened here, or "" when one can. HighGUI's Qt ends
+// the whole process when its first call finds no X display, so the viewer
+// asks before it makes any window: no DISPLAY, or one that nobody serves.
+// A Qt platform other than xcb (QT_QPA_PLATFORM) needs no X display.
+std::string WindowProblem();
+
+}  // namespace webcam
