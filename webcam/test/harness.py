@@ -50,6 +50,27 @@ def _free_port():
         return s.getsockname()[1]
 
 
+_master = []
+
+
+def start_master():
+    """A master on the port of ROS_MASTER_URI (rosmaster alone: no rosout)."""
+    port = os.environ['ROS_MASTER_URI'].rsplit(':', 1)[1]
+    _master[:] = [_spawn(['rosmaster', '--core', '-p', port], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)]
+    import rosgraph
+    wait_for('the master', lambda: rosgraph.is_master_online())
+
+
+def stop_master():
+    """Kills the master; everything it knew is gone with it."""
+    proc = _master[0]
+    os.killpg(proc.pid, signal.SIGKILL)
+    proc.wait()
+    import rosgraph
+    wait_for('the master to go', lambda: not rosgraph.is_master_online())
+
+
 def start_graph(display=False):
     """Starts a master (and Xvfb) and points this process's environment at
     them, before rospy is initialised."""
@@ -58,9 +79,7 @@ def start_graph(display=False):
     os.environ.update(ROS_MASTER_URI='http://127.0.0.1:%d' % port, ROS_HOME=home,
                       ROS_LOG_DIR=home, XDG_RUNTIME_DIR=home, ROS_IP='127.0.0.1')
     os.chmod(home, 0o700)
-    _spawn(['rosmaster', '--core', '-p', str(port)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    import rosgraph
-    wait_for('the master', lambda: rosgraph.is_master_online())
+    start_master()
     if display:
         _, os.environ['DISPLAY'] = start_xvfb(_spawn, first=90)
     import rospy
@@ -70,16 +89,17 @@ def start_graph(display=False):
 class Viewer:
     """The viewer as a process; stdout is gathered as it comes."""
 
-    def __init__(self, program='orlin', env=None):
-        self.proc = _spawn([os.path.join(LIB, program)], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           env=env)
+    def __init__(self, program='orlin', env=None, args=(), wait=True, prefix=(), timeout=10.0):
+        self.proc = _spawn(list(prefix) + [os.path.join(LIB, program)] + list(args), stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, env=env)
         self._out = bytearray()
         self._err = bytearray()
         self._readers = [threading.Thread(target=self._read, args=(self.proc.stdout, self._out), daemon=True),
                          threading.Thread(target=self._read, args=(self.proc.stderr, self._err), daemon=True)]
         for r in self._readers:
             r.start()
-        wait_for('/camera_viewer to register', self.registered)
+        if wait:
+            wait_for('/camera_viewer to register', self.registered, timeout)
 
     @staticmethod
     def _read(stream, into):
@@ -105,14 +125,21 @@ class Viewer:
         return bytes(self._err).decode('latin-1')
 
     def wait_chars(self, count, timeout=10.0):
-        wait_for('%d characters on stdout (have %r)' % (count, self.out[-20:]),
-                 lambda: len(self._out) >= count, timeout)
+        try:
+            wait_for('%d characters on stdout' % count, lambda: len(self._out) >= count, timeout)
+        except AssertionError as e:
+            raise AssertionError('%s (have %d: ...%r)' % (e, len(self._out), self.out[-20:])) from None
         return self.out
 
-    def stop(self, timeout=20.0):
-        """SIGINT, as Ctrl-C would; returns the exit status."""
+    def frame_callbacks(self):
+        """The count a sanitized viewer reports at exit."""
+        found = re.findall(r'camera_viewer: (\d+) frame callbacks', self.err)
+        return int(found[-1]) if found else None
+
+    def stop(self, timeout=20.0, sig=signal.SIGINT):
+        """SIGINT, as Ctrl-C would (or sig); returns the exit status."""
         if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGINT)
+            self.proc.send_signal(sig)
         try:
             rc = self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -121,6 +148,23 @@ class Viewer:
         for r in self._readers:
             r.join(5)
         return rc
+
+
+def source(**params):
+    """image_source with its private parameters, e.g. source(width=320, rate=30)."""
+    return _spawn([os.path.join(LIB, 'image_source')] + ['_%s:=%s' % kv for kv in params.items()],
+                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def graph_state():
+    """(publishers, subscribers, services) as {name: [nodes]} from the master."""
+    import rosgraph
+    return [dict(part) for part in rosgraph.Master('/e2e').getSystemState()]
+
+
+def rss_kib(pid):
+    with open('/proc/%d/status' % pid) as f:
+        return int(re.search(r'VmRSS:\s+(\d+)', f.read()).group(1))
 
 
 class Frames:

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""Everyday faults around a running viewer: a publisher whose counts lie,
+no display, an X connection that breaks, and a second node with the same
+name. Real master, real X servers, real tools. (A restarted master is
+test_restart_e2e.py: this process's own rospy node would not survive it.)"""
+import io
+import os
+import signal
+import struct
+import subprocess
+import time
+import unittest
+
+import numpy as np
+
+import harness
+from harness import Viewer, graph_state, image_msg, rosservice, wait_for
+
+SHOW = "{args: ''}"
+OK = {'ok': 1, 'error': ''}
+EMPTY_ARRAY = struct.pack('<III', 0, 0, 0)  # no dimensions, offset 0, no data
+# Header (seq, stamp, empty frame_id), empty encoding and depth: 24 bytes.
+PREFIX = struct.pack('<IIII', 0, 0, 0, 0) + struct.pack('<II', 0, 0)
+
+
+def raw_image_class():
+    """image_msgs/Image on the wire, with whatever bytes a test gives it."""
+    import genpy
+    from image_msgs.msg import Image
+
+    class RawImage(genpy.Message):
+        _md5sum, _type, _full_text = Image._md5sum, Image._type, Image._full_text
+        _has_header = False
+        __slots__ = ['raw']
+        _slot_types = ['string']
+
+        def __init__(self, raw=b''):
+            self.raw = raw
+
+        def serialize(self, buff):
+            buff.write(self.raw)
+
+    return RawImage
+
+
+_raw = []
+
+
+def raw_publisher():
+    """One publisher of raw image_msgs/Image bytes on /image for the whole run."""
+    import rospy
+    if not _raw:
+        RawImage = raw_image_class()
+        _raw.append((rospy.Publisher('/image', RawImage, queue_size=20), RawImage))
+    return _raw[0]
+
+
+def wire(msg):
+    buff = io.BytesIO()
+    msg.serialize(buff)
+    return buff.getvalue()
+
+
+def asan_env(**extra):
+    env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0:halt_on_error=1', **extra)
+    return env
+
+
+class Faults(unittest.TestCase):
+    def assert_only_marks(self, viewer):
+        self.assertEqual(viewer.out.strip('#.'), '', 'stdout carries only # and .')
+
+    def test_counts_that_lie_are_refused_with_memory_untouched(self):
+        pub, RawImage = raw_publisher()
+        viewer = Viewer()
+        self.addCleanup(viewer.stop)
+        wait_for('the viewer to connect', lambda: pub.get_num_connections() > 0)
+        time.sleep(0.5)
+        self.assertEqual(rosservice('/webcam_show', SHOW), OK)
+        # 144 bytes: float64_data claims 2^29 doubles (4 GiB) with no bytes
+        # behind them; then a layout claiming 2^31-1 dimensions.
+        doubles = PREFIX + EMPTY_ARRAY * 9 + struct.pack('<III', 0, 0, 0x20000000)
+        dims = PREFIX + struct.pack('<III', 0x7FFFFFFF, 0, 0) + EMPTY_ARRAY * 9
+        self.assertEqual(len(doubles), 144)
+        before = harness.rss_kib(viewer.proc.pid)
+        for _ in range(5):
+            pub.publish(RawImage(doubles))
+            pub.publish(RawImage(dims))
+        good = np.full((240, 320, 3), 77, np.uint8)
+        pub.publish(RawImage(wire(image_msg(good))))
+        self.assertEqual(viewer.wait_chars(1), '#', 'refused messages give no character')
+        self.assertLessEqual(wait_canvas_value(77), 1)
+        grown = harness.rss_kib(viewer.proc.pid) - before
+        self.assertLess(grown, 64 * 1024, 'resident memory grew by %d KiB' % grown)
+        self.assertEqual(viewer.stop(), 0, viewer.err[-3000:])
+        self.assertEqual(viewer.out, '#')
+        self.assertIn('claims', viewer.err)
+
+    def test_show_without_a_display_answers_why_and_stays_hidden(self):
+        pub, RawImage = raw_publisher()
+
+        def frame_mark(viewer):
+            wait_for('the viewer to connect', lambda: pub.get_num_connections() > 0)
+            time.sleep(0.5)
+            have = len(viewer.out)
+            pub.publish(RawImage(wire(image_msg(np.zeros((48, 64, 3), np.uint8)))))
+            return viewer.wait_chars(have + 1)[have:]
+
+        env = dict(asan_env())
+        env.pop('DISPLAY', None)
+        viewer = Viewer('orlin_asan', env=env)
+        answer = rosservice('/webcam_show', SHOW)
+        self.assertEqual(answer['ok'], 0)
+        self.assertIn('DISPLAY is not set', answer['error'])
+        self.assertEqual(frame_mark(viewer), '.')
+        self.assertEqual(viewer.stop(), 0, viewer.err[-3000:])
+
+        num = next(n for n in range(120, 200) if not os.path.exists('/tmp/.X%d-lock' % n))
+        viewer = Viewer('orlin_asan', env=asan_env(DISPLAY=':%d' % num))
+        self.addCleanup(viewer.stop)
+        answer = rosservice('/webcam_show', SHOW)
+        self.assertEqual(answer['ok'], 0)
+        self.assertIn("':%d'" % num, answer['error'])
+        self.assertEqual(frame_mark(viewer), '.')
+        # The display comes up: the next show works on it.
+        harness.start_xvfb(harness._spawn, first=num)
+        self.assertEqual(rosservice('/webcam_show', SHOW), OK)
+        self.assertEqual(frame_mark(viewer), '#')
+        tree = subprocess.run(['xwininfo', '-root', '-tree', '-display', ':%d' % num],
+                              capture_output=True, text=True).stdout
+        self.assertIn('"camera_window"', tree)
+        self.assertEqual(viewer.stop(), 0, viewer.err[-3000:])
+        self.assertEqual(viewer.out, '.#')
+
+    def check_lost_x_connection(self, break_it):
+        xvfb, display = harness.start_xvfb(harness._spawn, first=150)
+        viewer = Viewer('orlin', env=dict(os.environ, DISPLAY=display))
+        self.addCleanup(viewer.stop)
+        self.assertEqual(rosservice('/webcam_show', SHOW), OK)
+        wid = wait_for('the window', lambda: window_on(display))
+        break_it(xvfb, display, wid)
+        rc = viewer.proc.wait(20)
+        self.assertNotEqual(rc, 0)
+
+        def gone():
+            pubs, subs, services = graph_state()
+            return not any('/camera_viewer' in nodes for part in (pubs, subs, services)
+                           for nodes in part.values())
+        wait_for('the master to forget the viewer', gone, timeout=2)
+        nodes = subprocess.run(['rosnode', 'list'], capture_output=True, text=True).stdout
+        self.assertNotIn('/camera_viewer', nodes)
+
+    def test_x_server_death_unregisters_and_exits_non_zero(self):
+        self.check_lost_x_connection(lambda xvfb, display, wid: xvfb.kill())
+
+    def test_xkill_unregisters_and_exits_non_zero(self):
+        self.check_lost_x_connection(lambda xvfb, display, wid: subprocess.run(
+            ['xkill', '-display', display, '-id', wid], check=True, capture_output=True))
+
+    def test_a_second_viewer_with_the_same_name_replaces_the_first(self):
+        first = Viewer()
+        self.addCleanup(first.stop)
+        second = Viewer(wait=False)
+        self.addCleanup(second.stop)
+        self.assertEqual(first.proc.wait(15), 0, first.err[-2000:])
+        time.sleep(1.5)
+        self.assertIsNone(second.proc.poll(), second.err[-2000:])
+        wait_for('the newer viewer to be registered', Viewer.registered)
+        self.assertEqual(rosservice('/webcam_show', SHOW), OK)
+        harness.source(width=64, height=48, rate=50, count=5)
+        self.assertEqual(second.wait_chars(5), '#####')
+        self.assertEqual(second.stop(), 0, second.err[-3000:])
+
+
+def window_on(display):
+    tree = subprocess.run(['xwininfo', '-root', '-tree', '-display', display], capture_output=True,
+                          text=True).stdout
+    for line in tree.splitlines():
+        if '"camera_window"' in line:
+            return line.split()[0]
+    return None
+
+
+def wait_canvas_value(value):
+    return harness.wait_canvas(np.full((480, 640, 3), value, np.uint8))
+
+
+if __name__ == '__main__':
+    harness.start_graph(display=True)
+    unittest.main()
