@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test bench
+.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test bench fuzz fuzz-build fuzz-test soak
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -11,8 +11,10 @@ DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-de
 DEB_VIEWER := libroscpp-dev ros-core-dev catkin rosbash rosout python3-rosmaster python3-rosservice \
   python3-rostopic python3-rosnode python3-roslaunch python3-rospy python3-genpy python3-yaml \
   libstd-msgs-dev libsensor-msgs-dev python3-sensor-msgs libopencv-dev python3-opencv python3-numpy \
-  xvfb xauth x11-utils imagemagick python3-xlib libbenchmark-dev
-DEB := $(DEB_TESSEL) $(DEB_VIEWER)
+  libx11-dev xvfb xauth x11-utils imagemagick python3-xlib libbenchmark-dev valgrind
+# libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
+DEB_FUZZ := clang libclang-rt-14-dev
+DEB := $(DEB_TESSEL) $(DEB_VIEWER) $(DEB_FUZZ)
 
 all: build
 
@@ -64,7 +66,28 @@ viewer-test:
 	@echo "== orlin: unit tests (ASan+UBSan), in-process, end to end with a master and Xvfb"
 	cd $(B)/catkin && ctest --output-on-failure
 
-test: build tessel-test viewer-test
+# Fuzzing: tessel and the viewer's workspace once more, compiled by clang
+# with libFuzzer's instrumentation, ASan and UBSan throughout.
+FUZZ_SECONDS ?= 20
+FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+fuzz-build: deps viewer
+	cmake -S tessel -B $(B)/tessel-fuzz -DCMAKE_CXX_COMPILER=clang++ -DTESSEL_FUZZ=ON \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(B)/tessel-fuzz -j$(JOBS) --target tessel_fuzz_transfer
+	catkin_make --source $(B)/ws/src --build $(B)/catkin-fuzz -DCATKIN_DEVEL_PREFIX=$(B)/devel-fuzz \
+	  -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DWEBCAM_FUZZ=ON -DWEBCAM_TESTS=OFF -DIMAGE_MSGS_SANITIZED=OFF \
+	  "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" -j$(JOBS) fuzz_bridge fuzz_decode
+
+# About a minute in all within make test; make fuzz FUZZ_SECONDS=3600 for longer.
+fuzz-test: fuzz-build
+	@echo "== fuzzing, $(FUZZ_SECONDS) s a target"
+	sh fuzz/run $(FUZZ_SECONDS) $(B)
+
+fuzz: FUZZ_SECONDS = 600
+fuzz: fuzz-test
+
+test: build tessel-test viewer-test fuzz-test
 
 # The viewer on the moving test pattern, shown; headless: under Xvfb, with a screenshot.
 demo: build
@@ -77,6 +100,13 @@ bench: build
 	$(call install,$(DEB_BENCH))
 	BUILD=$(B)/bench sh bench/run
 	$(B)/devel/env.sh /usr/bin/python3 -W ignore bench/viewer_cpu.py
+
+# The viewer's resident memory over minutes of shown, hidden and equalized
+# frames (make test runs the same for 40 s).
+SOAK_SECONDS ?= 600
+soak: build
+	SOAK_SECONDS=$(SOAK_SECONDS) WEBCAM_DEVEL=$(B)/devel $(B)/devel/env.sh /usr/bin/python3 -W ignore \
+	  webcam/test/test_load_soak_e2e.py Soak
 
 clean:
 	rm -rf $(B)
