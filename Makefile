@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test bench fuzz fuzz-build fuzz-test soak
+.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -8,13 +8,15 @@ JOBS ?= 2
 # Debian packages the project needs, installed once.
 DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user \
   qemu-system-arm cpio
+# The equalization core for 64-bit ARM (its NEON path), tested under qemu-aarch64.
+DEB_ARM64 := g++-aarch64-linux-gnu libc6-dev-arm64-cross
 DEB_VIEWER := libroscpp-dev ros-core-dev catkin rosbash rosout python3-rosmaster python3-rosservice \
   python3-rostopic python3-rosnode python3-roslaunch python3-rospy python3-genpy python3-yaml \
   libstd-msgs-dev libsensor-msgs-dev python3-sensor-msgs libopencv-dev python3-opencv python3-numpy \
   libx11-dev xvfb xauth x11-utils imagemagick python3-xlib libbenchmark-dev valgrind
 # libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
 DEB_FUZZ := clang libclang-rt-14-dev
-DEB := $(DEB_TESSEL) $(DEB_VIEWER) $(DEB_FUZZ)
+DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ)
 
 all: build
 
@@ -30,7 +32,7 @@ endef
 deps:
 	$(call install,$(DEB))
 
-build: deps tessel viewer
+build: deps tessel viewer equalize-arm64
 
 # The catkin workspace lives in build/: its src/ links to the two packages.
 CATKIN_ARGS := --source $(B)/ws/src --build $(B)/catkin -DCATKIN_DEVEL_PREFIX=$(B)/devel \
@@ -51,6 +53,12 @@ tessel:
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/tessel/cmake/arm-linux-gnueabihf.cmake >/dev/null
 	cmake --build $(B)/tessel-arm -j$(JOBS)
 
+# The viewer's equalization core alone, cross-built for 64-bit ARM.
+equalize-arm64:
+	cmake -S webcam/equalize -B $(B)/equalize-arm64 -DEQUALIZE_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/webcam/equalize/cmake/aarch64-linux-gnu.cmake >/dev/null
+	cmake --build $(B)/equalize-arm64 -j$(JOBS)
+
 tessel-test:
 	@echo "== tessel, native"
 	cd $(B)/tessel && ctest --output-on-failure
@@ -63,6 +71,8 @@ tessel-test:
 	WORK=$(B)/board tessel/board/run $(B)/tessel-arm/board/tessel_board_test
 
 viewer-test:
+	@echo "== orlin: the equalization on 64-bit ARM (NEON) under qemu-aarch64"
+	cd $(B)/equalize-arm64 && ctest --output-on-failure
 	@echo "== orlin: unit tests (ASan+UBSan), in-process, end to end with a master and Xvfb"
 	cd $(B)/catkin && ctest --output-on-failure
 
@@ -95,7 +105,7 @@ demo: build
 
 # Speed, as ratios against a baseline measured in the same run: the
 # equalization against its reference, the viewer against Debian's image_view.
-DEB_BENCH := libimage-view-dev libnodeletlib-tools
+DEB_BENCH := libimage-view-dev libnodeletlib-tools linux-perf
 bench: build
 	$(call install,$(DEB_BENCH))
 	BUILD=$(B)/bench sh bench/run

@@ -1,16 +1,24 @@
 #!/usr/bin/env python3
-"""ratios.py RESULTS.json BASELINE: each benchmark's median time against the
-baseline's with the same arguments, from one Google Benchmark run."""
+"""ratios.py RESULTS.json: from one Google Benchmark run of equalize_bench,
+each frame's equalization time per path, against OpenCV's equalizeHist on
+the three planes and against a memcpy of the frame."""
 import json
 import sys
 
-results, baseline = sys.argv[1], sys.argv[2]
 medians = {}
-for b in json.load(open(results))['benchmarks']:
-    if b.get('aggregate_name') == 'median':
-        name, args = b['run_name'].split('/', 1)
-        medians[(name, args)] = b['real_time']
-print('%-12s %-10s %12s %10s' % ('benchmark', 'frame', 'median ms', 'vs ' + baseline))
-for (name, args), t in sorted(medians.items(), key=lambda kv: (kv[0][1], kv[0][0] != baseline)):
-    base = medians[(baseline, args)]
-    print('%-12s %-10s %12.3f %9.2fx' % (name, args.replace('/', 'x'), t, base / t))
+for b in json.load(open(sys.argv[1]))['benchmarks']:
+    if b.get('aggregate_name') == 'median' and not b.get('error_occurred'):
+        name, w, h, content = b['run_name'].split('/')
+        medians[(name, (int(w), int(h), int(content)))] = b['real_time']
+paths = sorted({n for n, _ in medians if n.startswith('orlin_')})
+print('%-10s %-8s %-15s %9s %14s %9s' % ('frame', 'content', 'path', 'ms', 'x equalizeHist', 'x memcpy'))
+for key in sorted({k for _, k in medians}, key=lambda k: (k[2], k[0] * k[1])):
+    w, h, content = key
+    hist, copy = medians[('equalizeHist_x3', key)], medians[('memcpy', key)]
+    for path in paths:
+        if (path, key) in medians:
+            t = medians[(path, key)]
+            print('%-10s %-8s %-15s %9.3f %13.2fx %8.2fx' % ('%dx%d' % (w, h), ('camera', 'one-bin')[content],
+                                                             path[6:], t, hist / t, t / copy))
+    print('%-10s %-8s %-15s %9.3f %-14s %-9s' % ('', '', 'equalizeHist x3', hist, '', ''))
+    print('%-10s %-8s %-15s %9.3f' % ('', '', 'memcpy', copy))

@@ -1,14 +1,22 @@
 #!/usr/bin/env python3
-"""CPU time per displayed frame of the viewer, against Debian's stock
-image_view on the same frames in the same run.
+"""CPU per frame of the whole viewer, against Debian's stock image_view on
+the same frames in the same run, and where a shown frame's CPU goes.
 
-Both get the same moving 1920x1080 colour frames at 10 fps (our viewer as
-image_msgs/Image, image_view as sensor_msgs/Image) in a window on Xvfb; each
-runs alone while it is measured. Prints milliseconds of CPU (user + system)
-per frame and the ratio to image_view."""
+Moving 1920x1080 colour frames at 30 fps (our viewer gets them as
+image_msgs/Image, image_view as sensor_msgs/Image, serialized once so the
+publisher stays light) are shown in a window on Xvfb; each viewer runs alone
+while it is measured. CPU is user + system time of all the process's
+threads. 'shown' counts the frames the viewer marked '#' (image_view has no
+such count). Then, with perf sampling the viewer shown and equalizing, each
+sample is put into the first stage its call chain passes through."""
+import io
 import os
+import re
+import shutil
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'webcam', 'test'))
@@ -16,7 +24,19 @@ import harness  # noqa: E402
 
 import numpy as np  # noqa: E402
 
-WIDTH, HEIGHT, RATE, SECONDS = 1920, 1080, 10, float(os.environ.get('SECONDS_EACH', '8'))
+WIDTH, HEIGHT = 1920, 1080
+RATE = float(os.environ.get('RATE', '30'))
+SECONDS = float(os.environ.get('SECONDS_EACH', '10'))
+# Stages, first match in a sample's call chain wins (innermost frame first).
+STAGES = [
+    ('equalization', r'EqualizeClipped|webcam::\(anonymous namespace\)::(Count|Remap|ByteTables)'),
+    ('conversion for display', r'DisplayFrame|CvBridge::fromImage|ArrayView'),
+    ('resize', r'cv::resize|resizeGeneric|HResize|VResize|ResizeArea|resize_bitExact'),
+    ('imshow (Qt paint, X)', r'cv::imshow|cvShowImage|QImage|QPainter|QWidget|xcb_|_XReply|XPutImage'),
+    ('event pumping', r'cv::waitKey|cvWaitKey|pumpWindow|QEventDispatcher|g_main_context|QCoreApplication'),
+    ('receive and deserialize', r'image_msgs::wire|Serializer<image_msgs|TransportTCP|Connection::read|'
+                                r'readTransport|recv|SubscriptionCallbackHelper|MessageDeserializer|PollSet'),
+]
 
 
 def cpu_seconds(pid):
@@ -28,64 +48,145 @@ def frames():
     base = np.zeros((HEIGHT, WIDTH, 3), np.uint8)
     for i, colour in enumerate([(255, 255, 255), (0, 255, 255), (255, 255, 0), (0, 255, 0)]):
         base[:, i * WIDTH // 4:(i + 1) * WIDTH // 4] = colour
-    n = 0
-    while True:
+    out = []
+    for n in range(8):
         frame = base.copy()
-        x = (n * 16) % (WIDTH - 200)
+        x = (n * 200) % (WIDTH - 200)
         frame[400:600, x:x + 200] = 40
-        yield frame
-        n += 1
+        out.append(frame)
+    return out
 
 
-def measure(pid, publish):
-    """Publishes for SECONDS at RATE; returns CPU ms per frame of pid."""
-    gen = frames()
-    for _ in range(2 * RATE):  # warm up: window open, first frames drawn
-        publish(next(gen))
+def raw_publisher(topic, msg_class):
+    """A publisher of messages serialized beforehand."""
+    import genpy
+    import rospy
+
+    class Raw(genpy.Message):
+        _md5sum, _type, _full_text = msg_class._md5sum, msg_class._type, msg_class._full_text
+        _has_header = False
+        __slots__ = ['raw']
+        _slot_types = ['string']
+
+        def __init__(self, raw=b''):
+            self.raw = raw
+
+        def serialize(self, buff):
+            buff.write(self.raw)
+    return rospy.Publisher(topic, Raw, queue_size=2), Raw
+
+
+def serialized(msg):
+    buff = io.BytesIO()
+    msg.serialize(buff)
+    return buff.getvalue()
+
+
+def measure(pid, publish, messages, shown=lambda: 0):
+    """Publishes for SECONDS at RATE; returns (CPU ms per frame, frames sent,
+    frames shown meanwhile)."""
+    for i in range(int(RATE)):  # warm up: window open, first frames drawn
+        publish(messages[i % len(messages)])
         time.sleep(1.0 / RATE)
-    start, sent = cpu_seconds(pid), 0
-    deadline = time.monotonic() + SECONDS
-    while time.monotonic() < deadline:
-        tick = time.monotonic()
-        publish(next(gen))
-        sent += 1
-        time.sleep(max(0.0, 1.0 / RATE - (time.monotonic() - tick)))
     time.sleep(0.5)
-    return 1000.0 * (cpu_seconds(pid) - start) / sent, sent
+    start, sent, shown_before = cpu_seconds(pid), 0, shown()
+    begin = time.monotonic()
+    while time.monotonic() - begin < SECONDS:
+        publish(messages[sent % len(messages)])
+        sent += 1
+        time.sleep(max(0.0, begin + sent / RATE - time.monotonic()))
+    time.sleep(0.5)
+    return 1000.0 * (cpu_seconds(pid) - start) / sent, sent, shown() - shown_before
 
 
-if __name__ == '__main__':
+def stages(pid, seconds):
+    """perf samples of pid over seconds, classified into STAGES."""
+    if not shutil.which('perf'):
+        return None
+    data = os.path.join(tempfile.mkdtemp(prefix='viewer-perf-'), 'perf.data')
+    # Our libraries and OpenCV keep no frame pointers: unwind with DWARF.
+    rec = subprocess.Popen(['perf', 'record', '-q', '-e', 'cpu-clock', '-F', '500', '--call-graph', 'dwarf,16384',
+                            '-p', str(pid), '-o', data], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(seconds)
+    rec.send_signal(2)
+    rec.wait(30)
+    script = subprocess.run(['perf', 'script', '-i', data, '-F', 'ip,sym'], capture_output=True, text=True).stdout
+    counts = {name: 0 for name, _ in STAGES}
+    counts['other (roscpp, kernel, libc)'] = 0
+    compiled = [(name, re.compile(pattern)) for name, pattern in STAGES]
+    for sample in script.split('\n\n'):
+        chain = sample.strip()
+        if not chain:
+            continue
+        stage = next((name for name, pattern in compiled if pattern.search(chain)), 'other (roscpp, kernel, libc)')
+        counts[stage] += 1
+    return counts
+
+
+def main():
     harness.start_graph(display=True)
     import rospy
     from image_msgs.msg import Image
     from sensor_msgs.msg import Image as SensorImage
 
-    results = {}
-    # Our viewer, equalization off and on.
-    for he in ('off', 'on'):
+    pictures = frames()
+    ours = [serialized(harness.image_msg(f)) for f in pictures]
+    theirs = [serialized(SensorImage(height=HEIGHT, width=WIDTH, encoding='bgr8', step=3 * WIDTH, data=f.tobytes()))
+              for f in pictures]
+    results, profile = {}, None
+    pub, Raw = raw_publisher('/image', Image)
+    for mode in ('hidden', 'shown', 'shown + equalizing'):
         viewer = harness.Viewer()
-        harness.rosservice('/webcam_show', "{args: ''}")
-        harness.rosservice('/webcam_set', "{setting: 'he', value: '%s'}" % he)
-        pub = rospy.Publisher('/image', Image, queue_size=2)
+        if mode != 'hidden':
+            harness.rosservice('/webcam_show', "{args: ''}")
+        harness.rosservice('/webcam_set', "{setting: 'he', value: '%s'}" % ('on' if 'equal' in mode else 'off'))
         harness.wait_for('the viewer', lambda: pub.get_num_connections() > 0)
-        results['orlin, equalization %s' % he] = measure(viewer.proc.pid,
-                                                         lambda f: pub.publish(harness.image_msg(f)))
-        pub.unregister()
+        time.sleep(0.5)
+        ms, sent, shown = measure(viewer.proc.pid, lambda raw: pub.publish(Raw(raw)), ours,
+                                  lambda: viewer.out.count('#'))
+        results['orlin ' + mode] = (ms, sent, shown if mode != 'hidden' else None)
+        if 'equal' in mode:
+            feeding = [True]
+
+            def feed():
+                i = 0
+                while feeding[0]:
+                    pub.publish(Raw(ours[i % len(ours)]))
+                    i += 1
+                    time.sleep(1.0 / RATE)
+            t = threading.Thread(target=feed, daemon=True)
+            t.start()
+            profile = stages(viewer.proc.pid, SECONDS)
+            feeding[0] = False
+            t.join()
         viewer.stop()
 
-    # Debian's image_view on the same frames.
     view = harness._spawn(['/usr/lib/nodelet/nodelet', 'standalone', 'image_view/image', 'image:=/camera'],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    pub = rospy.Publisher('/camera', SensorImage, queue_size=2)
-    harness.wait_for('image_view', lambda: pub.get_num_connections() > 0)
-
-    def publish_sensor(f):
-        pub.publish(SensorImage(height=HEIGHT, width=WIDTH, encoding='bgr8', step=3 * WIDTH, data=f.tobytes()))
-    results['image_view (baseline)'] = measure(view.pid, publish_sensor)
+    spub, SRaw = raw_publisher('/camera', SensorImage)
+    harness.wait_for('image_view', lambda: spub.get_num_connections() > 0, timeout=20)
+    time.sleep(0.5)
+    ms, sent, _ = measure(view.pid, lambda raw: spub.publish(SRaw(raw)), theirs)
+    results['image_view shown (baseline)'] = (ms, sent, None)
     view.send_signal(2)
 
-    base = results['image_view (baseline)'][0]
-    print('%dx%d bgr frames at %d fps, %.0f s each, CPU of the viewer process per frame:' % (WIDTH, HEIGHT, RATE,
-                                                                                          SECONDS))
-    for name, (ms, sent) in results.items():
-        print('  %-28s %6.2f ms/frame  (%3d frames)  %5.2fx image_view' % (name, ms, sent, ms / base))
+    base = results['image_view shown (baseline)'][0]
+    cpu = open('/proc/cpuinfo').read()
+    model = re.search(r'model name\s*:\s*(.*)', cpu)
+    print('CPU: %s, %d cores' % (model.group(1) if model else '?', os.cpu_count()))
+    print('%dx%d bgr frames at %.0f fps, %.0f s each; CPU of the viewer process (all threads) per frame:'
+          % (WIDTH, HEIGHT, RATE, SECONDS))
+    for name, (ms, sent, shown) in results.items():
+        shown_text = '%3d of %3d shown (%3.0f%%)' % (shown, sent, 100.0 * shown / sent) if shown is not None else \
+            '%3d sent%16s' % (sent, '')
+        print('  %-30s %6.2f ms/frame  %s  %5.2fx image_view' % (name, ms, shown_text, ms / base))
+    if profile and sum(profile.values()):
+        total = sum(profile.values())
+        ms = results['orlin shown + equalizing'][0]
+        print('Where a shown, equalized frame\'s CPU goes (perf, %d samples):' % total)
+        for name, n in sorted(profile.items(), key=lambda kv: -kv[1]):
+            print('  %-30s %5.1f%%  ~%5.2f ms' % (name, 100.0 * n / total, ms * n / total))
+
+
+if __name__ == '__main__':
+    main()

@@ -2,6 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace webcam {
 
@@ -46,39 +54,237 @@ uint8_t *Row(uint8_t *data, size_t stride, int r)
     return data + size_t(r) * stride;
 }
 
-}  // namespace
+using Lut = uint8_t[kChannels][kValues];
 
-void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride)
+// Counts every channel's values. Each group of four pixels spreads over
+// four sub-histograms per channel, so that a run of one colour (the worst
+// case: a frame of one value) updates twelve counters in turn instead of
+// waiting on three.
+void Count(const uint8_t *data, int rows, int cols, size_t stride, uint32_t (&counts)[kChannels][kValues])
 {
-    if (rows <= 0 || cols <= 0)
-        return;
-    uint32_t counts[kChannels][kValues] = {};
+    uint32_t sub[8][kChannels][kValues] = {};
     for (int r = 0; r < rows; r++) {
-        const uint8_t *px = Row(data, stride, r);
-        for (int i = 0; i < cols; i++, px += kChannels) {
-            counts[0][px[0]]++;
-            counts[1][px[1]]++;
-            counts[2][px[2]]++;
-        }
+        const uint8_t *px = data + size_t(r) * stride;
+        int i = 0;
+        for (; i + 8 <= cols; i += 8, px += 8 * kChannels)
+            for (int k = 0; k < 8; k++)
+                for (int c = 0; c < kChannels; c++)
+                    sub[k][c][px[kChannels * k + c]]++;
+        for (; i < cols; i++, px += kChannels)
+            for (int c = 0; c < kChannels; c++)
+                sub[0][c][px[c]]++;
     }
-    // Counting in integers is exact, and so is their conversion: the tables
-    // are the double-precision ones to the bit.
-    uint8_t lut[kChannels][kValues];
+    for (int c = 0; c < kChannels; c++)
+        for (int v = 0; v < kValues; v++)
+            counts[c][v] = sub[0][c][v] + sub[1][c][v] + sub[2][c][v] + sub[3][c][v] + sub[4][c][v] +
+                           sub[5][c][v] + sub[6][c][v] + sub[7][c][v];
+}
+
+// The byte tables of a frame: the double-precision ones, truncated.
+// Counting in integers is exact, and so is their conversion: the tables are
+// the reference's to the bit.
+void ByteTables(const uint32_t (&counts)[kChannels][kValues], double pixels, Lut &lut)
+{
     for (int c = 0; c < kChannels; c++) {
         double p[kValues], T[kValues];
         std::copy(counts[c], counts[c] + kValues, p);
-        TransferTable(p, PixelCount(rows, cols), T);
+        TransferTable(p, pixels, T);
         for (int v = 0; v < kValues; v++)
             lut[c][v] = Truncate(T[v]);
     }
+}
+
+// The remap, four pixels (three 32-bit words) at a time: the three
+// interleaved channels repeat every twelve bytes.
+void RemapPortable(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
+{
     for (int r = 0; r < rows; r++) {
-        uint8_t *px = Row(data, stride, r);
-        for (int i = 0; i < cols; i++, px += kChannels) {
-            px[0] = lut[0][px[0]];
-            px[1] = lut[1][px[1]];
-            px[2] = lut[2][px[2]];
+        uint8_t *px = data + size_t(r) * stride;
+        int i = 0;
+        for (; i + 4 <= cols; i += 4, px += 4 * kChannels) {
+            uint8_t in[12], out[12];
+            std::memcpy(in, px, 12);
+            for (int k = 0; k < 12; k++)
+                out[k] = lut[k % 3][in[k]];
+            std::memcpy(px, out, 12);
         }
+        for (; i < cols; i++, px += kChannels)
+            for (int c = 0; c < kChannels; c++)
+                px[c] = lut[c][px[c]];
     }
+}
+
+#if defined(__x86_64__)
+// AVX-512 VBMI: vpermi2b looks up 64 bytes at once in a 128-byte table, so a
+// channel's 256-byte table is two lookups and a blend on bit 7 of the
+// sample. All three channels' tables stay in registers; a 64-byte block of
+// interleaved samples is looked up in each and the results are blended by
+// the channel of each position, which cycles with the block's offset
+// modulo 3.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapVbmi(uint8_t *data, int rows, int cols,
+                                                                       size_t stride, const Lut &lut)
+{
+    __m512i lo[kChannels], hi[kChannels];
+    for (int c = 0; c < kChannels; c++) {
+        lo[c] = _mm512_loadu_si512(lut[c]);   // entries 0..63 | 64..127 via vpermi2b's second table
+        hi[c] = _mm512_loadu_si512(lut[c] + 128);
+    }
+    __m512i lo2[kChannels], hi2[kChannels];
+    for (int c = 0; c < kChannels; c++) {
+        lo2[c] = _mm512_loadu_si512(lut[c] + 64);
+        hi2[c] = _mm512_loadu_si512(lut[c] + 192);
+    }
+    // Masks of the positions of channels 1 and 2 in a block starting at a
+    // byte offset of phase (mod 3); the rest are channel 0.
+    __mmask64 one[3], two[3];
+    for (int phase = 0; phase < 3; phase++) {
+        uint64_t m1 = 0, m2 = 0;
+        for (int j = 0; j < 64; j++) {
+            const int c = (phase + j) % 3;
+            m1 |= uint64_t(c == 1) << j;
+            m2 |= uint64_t(c == 2) << j;
+        }
+        one[phase] = m1;
+        two[phase] = m2;
+    }
+    for (int r = 0; r < rows; r++) {
+        uint8_t *row = data + size_t(r) * stride;
+        const size_t bytes = size_t(cols) * kChannels;
+        size_t b = 0;
+        for (; b + 64 <= bytes; b += 64) {
+            const int phase = int(b % 3);
+            const __m512i v = _mm512_loadu_si512(row + b);
+            const __mmask64 high = _mm512_movepi8_mask(v);  // bit 7: the upper half of the table
+            __m512i out[kChannels];
+            for (int c = 0; c < kChannels; c++) {
+                const __m512i low = _mm512_permutex2var_epi8(lo[c], v, lo2[c]);
+                const __m512i upper = _mm512_permutex2var_epi8(hi[c], v, hi2[c]);
+                out[c] = _mm512_mask_blend_epi8(high, low, upper);
+            }
+            __m512i res = _mm512_mask_blend_epi8(one[phase], out[0], out[1]);
+            res = _mm512_mask_blend_epi8(two[phase], res, out[2]);
+            _mm512_storeu_si512(row + b, res);
+        }
+        for (; b < bytes; b++)
+            row[b] = lut[b % 3][row[b]];
+    }
+}
+#endif
+
+#if defined(__aarch64__)
+// NEON: sixteen pixels are split into their three channels (vld3q), each
+// channel is looked up in its 256-byte table as four 64-byte tables
+// (tbl, then tbx for the indices the earlier ones did not cover), and the
+// channels are interleaved again (vst3q). Rows are taken in chunks so that
+// each channel's table stays in registers for a whole chunk.
+void RemapNeon(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
+{
+    constexpr int kChunk = 256;  // pixels
+    alignas(16) uint8_t plane[kChannels][kChunk];
+    const uint8x16_t k64 = vdupq_n_u8(64);
+    for (int r = 0; r < rows; r++) {
+        uint8_t *row = data + size_t(r) * stride;
+        const int blocks = cols / 16 * 16;
+        for (int start = 0; start < blocks; start += kChunk) {
+            const int n = std::min(kChunk, blocks - start);
+            uint8_t *px = row + size_t(start) * kChannels;
+            for (int k = 0; k < n; k += 16) {
+                const uint8x16x3_t v = vld3q_u8(px + kChannels * k);
+                for (int c = 0; c < kChannels; c++)
+                    vst1q_u8(plane[c] + k, v.val[c]);
+            }
+            for (int c = 0; c < kChannels; c++) {
+                const uint8x16x4_t t0 = vld1q_u8_x4(lut[c]), t1 = vld1q_u8_x4(lut[c] + 64),
+                                   t2 = vld1q_u8_x4(lut[c] + 128), t3 = vld1q_u8_x4(lut[c] + 192);
+                for (int k = 0; k < n; k += 16) {
+                    uint8x16_t idx = vld1q_u8(plane[c] + k);
+                    uint8x16_t out = vqtbl4q_u8(t0, idx);
+                    idx = vsubq_u8(idx, k64);
+                    out = vqtbx4q_u8(out, t1, idx);
+                    idx = vsubq_u8(idx, k64);
+                    out = vqtbx4q_u8(out, t2, idx);
+                    idx = vsubq_u8(idx, k64);
+                    out = vqtbx4q_u8(out, t3, idx);
+                    vst1q_u8(plane[c] + k, out);
+                }
+            }
+            for (int k = 0; k < n; k += 16) {
+                uint8x16x3_t v;
+                for (int c = 0; c < kChannels; c++)
+                    v.val[c] = vld1q_u8(plane[c] + k);
+                vst3q_u8(px + kChannels * k, v);
+            }
+        }
+        for (uint8_t *px = row + size_t(blocks) * kChannels; px < row + size_t(cols) * kChannels; px += kChannels)
+            for (int c = 0; c < kChannels; c++)
+                px[c] = lut[c][px[c]];
+    }
+}
+#endif
+
+}  // namespace
+
+bool EqualizePathAvailable(EqualizePath path)
+{
+    switch (path) {
+    case EqualizePath::Portable:
+        return true;
+    case EqualizePath::Neon:
+#if defined(__aarch64__)
+        return true;  // Advanced SIMD is part of every 64-bit ARM core
+#else
+        return false;
+#endif
+    case EqualizePath::Avx512:
+#if defined(__x86_64__)
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512vbmi");
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+EqualizePath EqualizeBestPath()
+{
+    static const EqualizePath best = [] {
+        for (EqualizePath p : {EqualizePath::Neon, EqualizePath::Avx512})
+            if (EqualizePathAvailable(p))
+                return p;
+        return EqualizePath::Portable;
+    }();
+    return best;
+}
+
+void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride, EqualizePath path)
+{
+    if (rows <= 0 || cols <= 0)
+        return;
+    uint32_t counts[kChannels][kValues];
+    Count(data, rows, cols, stride, counts);
+    Lut lut;
+    ByteTables(counts, PixelCount(rows, cols), lut);
+    switch (EqualizePathAvailable(path) ? path : EqualizePath::Portable) {
+#if defined(__aarch64__)
+    case EqualizePath::Neon:
+        RemapNeon(data, rows, cols, stride, lut);
+        return;
+#endif
+#if defined(__x86_64__)
+    case EqualizePath::Avx512:
+        RemapVbmi(data, rows, cols, stride, lut);
+        return;
+#endif
+    default:
+        RemapPortable(data, rows, cols, stride, lut);
+        return;
+    }
+}
+
+void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride)
+{
+    EqualizeClipped(data, rows, cols, stride, EqualizeBestPath());
 }
 
 void EqualizeClippedReference(uint8_t *data, int rows, int cols, size_t stride)

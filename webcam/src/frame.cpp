@@ -36,6 +36,9 @@ void Orlin::showFrame()
         return;
     if (useHistogramEqualization)
         histogramEqualization(frame);
+    // OpenCV's resize and HighGUI allocate for themselves on every call
+    // (coefficient tables, parallel tasks, Qt's image); our code does not.
+    webcam::ForeignCall opencv;
     cv::resize(frame, resized, resized.size(), 0, 0, cv::INTER_LINEAR);
     cv::imshow(kWindowName, resized);
     cv::waitKey(5);

@@ -7,6 +7,8 @@
 
 namespace webcam {
 
+int gForeignCalls = 0;
+
 std::string WindowProblem()
 {
     const char *platform = std::getenv("QT_QPA_PLATFORM");

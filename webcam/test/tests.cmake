@@ -2,6 +2,7 @@
 # UndefinedBehaviorSanitizer for the end-to-end runs. The sanitized build
 # also counts its frame callbacks and reports the count at exit.
 find_package(GTest REQUIRED)
+include(GoogleTest)
 set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
 # roscpp and OpenCV as found, without the plain bridge: its sanitized twin
 # stands in for it.
@@ -14,6 +15,9 @@ webcam_library(webcam_viewer_asan ${VIEWER_SOURCES} OPTIONS ${SANITIZE}
                LINK webcam_node_asan webcam_equalize_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS} X11::X11)
 target_compile_definitions(webcam_viewer_asan PRIVATE WEBCAM_COUNT_FRAMES)
 
+equalize_test(equalize_paths_test webcam_equalize_asan)
+gtest_discover_tests(equalize_paths_test)
+
 add_executable(orlin_asan src/main.cpp)
 target_compile_options(orlin_asan PRIVATE ${SANITIZE})
 target_link_libraries(orlin_asan webcam_viewer_asan)
@@ -21,7 +25,6 @@ target_link_libraries(orlin_asan webcam_viewer_asan)
 add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp)
 target_compile_options(webcam_unit_tests PRIVATE ${SANITIZE})
 target_link_libraries(webcam_unit_tests webcam_viewer_asan GTest::gtest GTest::gtest_main)
-include(GoogleTest)
 gtest_discover_tests(webcam_unit_tests)
 
 add_executable(viewer_test test/viewer_test.cpp)

@@ -1,8 +1,32 @@
 // The viewer object in this process, driven through image_cb with the flags
 // set directly. Needs a master and a display (run_with_graph.py).
 #include <webcam/Orlin.h>
+#include <webcam/window.h>
 
 #include <gtest/gtest.h>
+
+#include <pthread.h>
+
+// AddressSanitizer's runtime calls these on every allocation and release
+// (sanitizer/allocator_interface.h, which GCC does not install).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, size_t),
+                                                         void (*)(const volatile void *));
+
+// Every heap allocation (operator new, malloc, OpenCV's fastMalloc) that the
+// counting thread makes while a test arms the count, outside OpenCV's resize
+// and HighGUI calls; AddressSanitizer calls the hook.
+namespace {
+volatile bool gCounting = false;
+pthread_t gCountingThread;
+long gAllocations = 0;
+
+void OnMalloc(const volatile void *, size_t)
+{
+    if (gCounting && pthread_equal(pthread_self(), gCountingThread) && webcam::gForeignCalls == 0)
+        ++gAllocations;
+}
+void OnFree(const volatile void *) {}
+}  // namespace
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -75,11 +99,41 @@ TEST(Viewer, ShownFrameWithoutAUsableViewWritesOneMarkAndTouchesNothing)
     }
 }
 
+TEST(Viewer, ASteadyShownEqualizedStreamAllocatesNothingPerFrame)
+{
+    Orlin viewer;
+    viewer.showing = true;
+    viewer.useHistogramEqualization = true;
+    cv::Mat bgr(1080, 1920, CV_8UC3), mono16(480, 640, CV_16UC1), bgra(720, 1280, CV_8UC4);
+    cv::randu(bgr, 0, 256);
+    cv::randu(mono16, 0, 65536);
+    cv::randu(bgra, 0, 256);
+    for (const auto &[frame, encoding] : {std::pair<cv::Mat, const char *>{bgr, "bgr"}, {mono16, "mono"},
+                                          {bgra, "bgra"}}) {
+        std::vector<image_msgs::ImagePtr> stream;
+        for (int i = 0; i < 6; i++)
+            stream.push_back(Message(frame, encoding));
+        for (int i = 0; i < 2; i++)  // warm-up: buffers sized, window made
+            Feed(viewer, stream[size_t(i)]);
+        CaptureStdout();
+        gAllocations = 0;
+        gCountingThread = pthread_self();
+        for (int i = 2; i < 6; i++) {
+            gCounting = true;
+            viewer.image_cb(stream[size_t(i)]);
+            gCounting = false;
+        }
+        EXPECT_EQ(GetCapturedStdout(), "####");
+        EXPECT_EQ(gAllocations, 0) << encoding;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
     ros::init(argc, argv, "viewer_test", ros::init_options::NoSigintHandler | ros::init_options::AnonymousName);
     return RUN_ALL_TESTS();
 }

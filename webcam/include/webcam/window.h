@@ -13,4 +13,15 @@ namespace webcam {
 // A Qt platform other than xcb (QT_QPA_PLATFORM) needs no X display.
 std::string WindowProblem();
 
+// Marks the OpenCV calls of the frame path (resize, HighGUI) while it
+// lives, so that a test counting the frame path's heap allocations counts
+// only our code's.
+extern int gForeignCalls;  // the frame path runs on one thread
+struct ForeignCall {
+    ForeignCall() { ++gForeignCalls; }
+    ~ForeignCall() { --gForeignCalls; }
+    ForeignCall(const ForeignCall &) = delete;
+    ForeignCall &operator=(const ForeignCall &) = delete;
+};
+
 }  // namespace webcam

@@ -16,6 +16,14 @@ namespace webcam {
 
 void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride);
 
+// The ways the remap can run; EqualizeClipped takes the best this CPU
+// offers, chosen once at run time. Every path gives the same bytes.
+enum class EqualizePath { Portable, Avx512, Neon };
+bool EqualizePathAvailable(EqualizePath path);
+EqualizePath EqualizeBestPath();
+// One path in particular (the portable one if this CPU lacks it).
+void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride, EqualizePath path);
+
 // The same, computed the plain way (counts in doubles, a lookup in the
 // double tables for every sample): the yardstick for EqualizeClipped.
 void EqualizeClippedReference(uint8_t *data, int rows, int cols, size_t stride);
