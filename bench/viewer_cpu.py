@@ -9,7 +9,6 @@ while it is measured. CPU is user + system time of all the process's
 threads. 'shown' counts the frames the viewer marked '#' (image_view has no
 such count). Then, with perf sampling the viewer shown and equalizing, each
 sample is put into the first stage its call chain passes through."""
-import io
 import os
 import re
 import shutil
@@ -59,27 +58,9 @@ def frames():
 
 def raw_publisher(topic, msg_class):
     """A publisher of messages serialized beforehand."""
-    import genpy
     import rospy
-
-    class Raw(genpy.Message):
-        _md5sum, _type, _full_text = msg_class._md5sum, msg_class._type, msg_class._full_text
-        _has_header = False
-        __slots__ = ['raw']
-        _slot_types = ['string']
-
-        def __init__(self, raw=b''):
-            self.raw = raw
-
-        def serialize(self, buff):
-            buff.write(self.raw)
-    return rospy.Publisher(topic, Raw, queue_size=2), Raw
-
-
-def serialized(msg):
-    buff = io.BytesIO()
-    msg.serialize(buff)
-    return buff.getvalue()
+    raw = harness.raw_class(msg_class)
+    return rospy.Publisher(topic, raw, queue_size=2), raw
 
 
 def measure(pid, publish, messages, shown=lambda: 0):
@@ -130,8 +111,8 @@ def main():
     from sensor_msgs.msg import Image as SensorImage
 
     pictures = frames()
-    ours = [serialized(harness.image_msg(f)) for f in pictures]
-    theirs = [serialized(SensorImage(height=HEIGHT, width=WIDTH, encoding='bgr8', step=3 * WIDTH, data=f.tobytes()))
+    ours = [harness.wire(harness.image_msg(f)) for f in pictures]
+    theirs = [harness.wire(SensorImage(height=HEIGHT, width=WIDTH, encoding='bgr8', step=3 * WIDTH, data=f.tobytes()))
               for f in pictures]
     results, profile = {}, None
     pub, Raw = raw_publisher('/image', Image)

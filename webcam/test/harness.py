@@ -156,6 +156,33 @@ def source(**params):
                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
+def raw_class(msg_class):
+    """A message class that goes on the wire as msg_class but carries bytes
+    given to it (serialized beforehand, or malformed on purpose)."""
+    import genpy
+
+    class Raw(genpy.Message):
+        _md5sum, _type, _full_text = msg_class._md5sum, msg_class._type, msg_class._full_text
+        _has_header = False
+        __slots__ = ['raw']
+        _slot_types = ['string']
+
+        def __init__(self, raw=b''):
+            self.raw = raw
+
+        def serialize(self, buff):
+            buff.write(self.raw)
+    return Raw
+
+
+def wire(msg):
+    """msg's bytes on the wire."""
+    import io
+    buff = io.BytesIO()
+    msg.serialize(buff)
+    return buff.getvalue()
+
+
 def graph_state():
     """(publishers, subscribers, services) as {name: [nodes]} from the master."""
     import rosgraph

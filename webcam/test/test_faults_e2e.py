@@ -3,7 +3,6 @@
 no display, an X connection that breaks, and a second node with the same
 name. Real master, real X servers, real tools. (A restarted master is
 test_restart_e2e.py: this process's own rospy node would not survive it.)"""
-import io
 import os
 import signal
 import struct
@@ -14,33 +13,13 @@ import unittest
 import numpy as np
 
 import harness
-from harness import Viewer, graph_state, image_msg, rosservice, wait_for
+from harness import Viewer, graph_state, image_msg, rosservice, wait_for, wire
 
 SHOW = "{args: ''}"
 OK = {'ok': 1, 'error': ''}
 EMPTY_ARRAY = struct.pack('<III', 0, 0, 0)  # no dimensions, offset 0, no data
 # Header (seq, stamp, empty frame_id), empty encoding and depth: 24 bytes.
 PREFIX = struct.pack('<IIII', 0, 0, 0, 0) + struct.pack('<II', 0, 0)
-
-
-def raw_image_class():
-    """image_msgs/Image on the wire, with whatever bytes a test gives it."""
-    import genpy
-    from image_msgs.msg import Image
-
-    class RawImage(genpy.Message):
-        _md5sum, _type, _full_text = Image._md5sum, Image._type, Image._full_text
-        _has_header = False
-        __slots__ = ['raw']
-        _slot_types = ['string']
-
-        def __init__(self, raw=b''):
-            self.raw = raw
-
-        def serialize(self, buff):
-            buff.write(self.raw)
-
-    return RawImage
 
 
 _raw = []
@@ -50,15 +29,10 @@ def raw_publisher():
     """One publisher of raw image_msgs/Image bytes on /image for the whole run."""
     import rospy
     if not _raw:
-        RawImage = raw_image_class()
+        from image_msgs.msg import Image
+        RawImage = harness.raw_class(Image)
         _raw.append((rospy.Publisher('/image', RawImage, queue_size=20), RawImage))
     return _raw[0]
-
-
-def wire(msg):
-    buff = io.BytesIO()
-    msg.serialize(buff)
-    return buff.getvalue()
 
 
 def asan_env(**extra):
