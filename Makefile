@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test demo clean tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
+.PHONY: all deps build test demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -59,7 +59,24 @@ equalize-arm64:
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/webcam/equalize/cmake/aarch64-linux-gnu.cmake >/dev/null
 	cmake --build $(B)/equalize-arm64 -j$(JOBS)
 
-tessel-test:
+# Debian packages of tessel for amd64 and armhf, in build/packages. (CMake
+# picks the multiarch library directory itself only for native builds.)
+PKG_ARGS := -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release
+package: deps
+	cmake -S tessel -B $(B)/tessel-pkg $(PKG_ARGS) >/dev/null
+	cmake --build $(B)/tessel-pkg -j$(JOBS)
+	cd $(B)/tessel-pkg && cpack >/dev/null
+	cmake -S tessel -B $(B)/tessel-pkg-armhf $(PKG_ARGS) -DCMAKE_INSTALL_LIBDIR=lib/arm-linux-gnueabihf \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/tessel/cmake/arm-linux-gnueabihf.cmake >/dev/null
+	cmake --build $(B)/tessel-pkg-armhf -j$(JOBS)
+	cd $(B)/tessel-pkg-armhf && cpack >/dev/null
+	rm -rf $(B)/packages && mkdir -p $(B)/packages
+	cp $(B)/tessel-pkg/*.deb $(B)/tessel-pkg-armhf/*.deb $(B)/packages/
+	@ls $(B)/packages
+
+tessel-test: package
+	@echo "== tessel, Debian packages"
+	sh tessel/test/packages.sh $(B)/packages $(CURDIR)/tessel $(B)/package-check
 	@echo "== tessel, native"
 	cd $(B)/tessel && ctest --output-on-failure
 	@echo "== tessel, native under AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -68,7 +85,7 @@ tessel-test:
 	@arm-linux-gnueabihf-objdump -f $(B)/tessel-arm/libtessel.a | grep -q 'elf32-littlearm' || { echo "libtessel.a is not ARM"; exit 1; }
 	cd $(B)/tessel-arm && ctest --output-on-failure
 	@echo "== tessel on a real Linux I2C stack: emulated AST2600 board, Debian's armhf kernel"
-	WORK=$(B)/board tessel/board/run $(B)/tessel-arm/board/tessel_board_test
+	WORK=$(B)/board TOOL=$(B)/tessel-arm/tessel-smbus tessel/board/run $(B)/tessel-arm/board/tessel_board_test
 
 viewer-test:
 	@echo "== orlin: the equalization on 64-bit ARM (NEON) under qemu-aarch64"

@@ -14,9 +14,11 @@
 #include <sys/reboot.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -134,13 +136,13 @@ void Pmbus()
         return;
     // Each block read gets a device of its own: the emulated PMBus device
     // keeps bytes read past its answer for the next read.
-    if (Select(fd, 0x10, 0, "pmbus select (bus 3, 0x10)")) {
+    if (Select(fd, 0x12, 0, "pmbus select (bus 3, 0x12)")) {
         uint8_t id[32] = {}, count = 0;
         const int rc = I2cReadBlock(fd, 0x99, id, sizeof id, &count);
         Report(rc == 0 && count == 3 && memcmp(id, "ADI", 3) == 0, "pmbus MFR_ID block read",
                "rc %d, count %u, data %s", rc, count, Hex(id, count).c_str());
     }
-    if (Select(fd, 0x11, 1, "pmbus select with PEC (bus 3, 0x11)")) {
+    if (Select(fd, 0x13, 1, "pmbus select with PEC (bus 3, 0x13)")) {
         uint8_t id[3] = {}, count = 0;
         int rc = 0;
         const std::string err = ErrorLines([&] { rc = I2cReadBlock(fd, 0x99, id, sizeof id, &count); });
@@ -162,6 +164,74 @@ void Pmbus()
                strerror(err), line.c_str());
     }
     close(fd);
+}
+
+struct ToolRun {
+    int status = -1;  // exit status, or -1
+    std::string out, err;
+};
+
+// tessel-smbus (in the initramfs at /bin) with args, as a shell would run it.
+ToolRun Tool(std::initializer_list<const char *> args)
+{
+    ToolRun run;
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        return run;
+    fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        std::vector<char *> argv{const_cast<char *>("tessel-smbus")};
+        for (const char *a : args)
+            argv.push_back(const_cast<char *>(a));
+        argv.push_back(nullptr);
+        execv("/bin/tessel-smbus", argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    for (auto [fd, into] : {std::pair<int, std::string *>{outPipe[0], &run.out}, {errPipe[0], &run.err}}) {
+        char buf[512];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0)
+            into->append(buf, size_t(n));
+        close(fd);
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// The command-line tool against the same devices, from the shell's side:
+// what it prints and its exit status.
+void CommandLine()
+{
+    struct Case {
+        const char *name;
+        std::initializer_list<const char *> args;
+        int status;
+        const char *out, *err;  // what stdout is, what stderr holds
+    };
+    const Case cases[] = {
+        {"tool: PMBus MFR_ID block read", {"3", "0x10", "block-read", "0x99"}, 0, "count 3: 41 44 49\n", ""},
+        {"tool: block read with PEC from a device that sends none", {"--pec", "3", "0x11", "block-read", "0x99"}, 4,
+         "count 3: 41 44 49\n", "tessel-smbus: PEC mismatch"},
+        {"tool: nothing answers", {"3", "0x33", "read-byte", "0x00"}, 1, "",
+         "tessel-smbus: no acknowledge at 0x33 on /dev/i2c-3"},
+        {"tool: EEPROM byte write", {"7", "0x50", "write-byte", "0x40", "0x77"}, 0, "", ""},
+        {"tool: EEPROM byte read back", {"7", "0x50", "read-byte", "0x40"}, 0, "0x77\n", ""},
+        {"tool: EEPROM word write", {"/dev/i2c-7", "0x50", "write-word", "0x48", "0xbeef"}, 0, "", ""},
+        {"tool: EEPROM word read back", {"/dev/i2c-7", "0x50", "read-word", "0x48"}, 0, "0xbeef\n", ""},
+        {"tool: sensor T_os word", {"8", "0x4d", "read-word", "0x03"}, 0, "0x0050\n", ""},
+    };
+    for (const Case &c : cases) {
+        const ToolRun run = Tool(c.args);
+        Report(run.status == c.status && run.out == c.out && run.err.find(c.err) != std::string::npos, c.name,
+               "exit %d, stdout '%s', stderr '%s'", run.status, run.out.c_str(), run.err.c_str());
+    }
 }
 
 bool LoadModule(const char *path)
@@ -207,6 +277,7 @@ int main()
 {
     Board();
     if (LoadModule("/modules/i2c-dev.ko") && LoadModule("/modules/i2c-aspeed.ko")) {
+        CommandLine();  // first: each PMBus device answers one block read cleanly
         Eeprom();
         TemperatureSensor();
         Pmbus();

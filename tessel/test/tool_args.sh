@@ -1,0 +1,39 @@
+#!/bin/sh
+# tessel-smbus's argument handling, one case a line: exit status, a text
+# its output must hold, and the arguments. /dev/null stands in for a bus
+# node: it opens, but any ioctl on it fails, so a usage error (2) there
+# shows that the arguments were refused before any bus traffic.
+tool=$1
+pass=0 fail=0
+check() {
+  want=$1 text=$2
+  shift 2
+  out=$("$tool" "$@" 2>&1)
+  got=$?
+  if [ "$got" -eq "$want" ] && printf '%s' "$out" | grep -q -- "$text"; then
+    pass=$((pass + 1))
+  else
+    fail=$((fail + 1))
+    echo "FAIL: tessel-smbus $* -> $got (want $want, '$text'): $out"
+  fi
+}
+thirty_three=$(seq 1 33 | tr '\n' ' ')
+check 0 'MFR_ID'                 --help
+check 2 'at most 0x7f'           /dev/null 0x80 read-byte 0
+check 2 'reserved'               /dev/null 0x03 read-byte 0
+check 2 'reserved'               /dev/null 0x78 read-byte 0
+check 1 'bus error'              -f /dev/null 0x03 read-byte 0
+check 2 'at most 32'             /dev/null 0x10 block-write 0x20 $thirty_three
+check 2 "malformed byte '0x1g'"  /dev/null 0x10 write-byte 0x20 0x1g
+check 2 'malformed command'      /dev/null 0x10 read-byte -1
+check 2 'too large'              /dev/null 0x10 write-word 0x20 0x10000
+check 2 'no PEC'                 --pec /dev/null 0x10 send-byte 1
+check 2 'no PEC'                 --pec /dev/null 0x10 receive-byte
+check 2 'unknown transaction'    /dev/null 0x10 frobnicate
+check 2 'needs a command code'   /dev/null 0x10 read-byte
+check 2 'takes one value'        /dev/null 0x10 write-byte 0x20
+check 2 'no device node /dev/i2c-4711' 4711 0x10 read-byte 0
+check 2 'unknown option'         --frobnicate /dev/null 0x10 read-byte 0
+check 1 'bus error'              /dev/null 0x10 read-byte 0
+echo "$pass passed, $fail failed"
+[ "$fail" -eq 0 ]
