@@ -51,10 +51,11 @@ Orlin::~Orlin()
 #endif
 }
 
-// The one place that makes the window.
+// The one place that makes the window: exactly the 640 x 480 canvas, with
+// no toolbar or status bar (Qt adds both unless asked for the normal GUI).
 void Orlin::openWindow()
 {
-    cv::namedWindow(kWindowName, cv::WINDOW_AUTOSIZE);
+    cv::namedWindow(kWindowName, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
 }
 
 // Keeps a shown window repainting, moving and closing between frames.

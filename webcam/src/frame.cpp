@@ -11,6 +11,21 @@
 
 #include <cstdio>
 
+namespace {
+
+// Whether the viewer's window is on the screen. HighGUI throws when it has
+// made no window at all yet.
+bool WindowUp()
+{
+    try {
+        return cv::getWindowProperty(kWindowName, cv::WND_PROP_VISIBLE) > 0;
+    } catch (const cv::Exception &) {
+        return false;
+    }
+}
+
+}  // namespace
+
 void Orlin::image_cb(const image_msgs::ImagePtr &msg)
 {
     ++frameCallbacks_;
@@ -40,6 +55,10 @@ void Orlin::showFrame()
     // (coefficient tables, parallel tasks, Qt's image); our code does not.
     webcam::ForeignCall opencv;
     cv::resize(frame, resized, resized.size(), 0, 0, cv::INTER_LINEAR);
+    // A window the user closed comes back with the next frame, plain as before
+    // (imshow alone would make one with HighGUI's default toolbar).
+    if (!WindowUp())
+        openWindow();
     cv::imshow(kWindowName, resized);
     cv::waitKey(5);
 }

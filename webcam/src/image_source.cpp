@@ -3,7 +3,9 @@
 //   ~source:=solid    one colour, ~color:="B,G,R" in channel order (or one grey value)
 //   ~source:=camera   a camera device, ~device:=0
 //   ~source:=file     a video or image file, ~file:=PATH (played in a loop)
-//   ~source:=topic    a relay of a sensor_msgs/Image topic, ~topic:=camera/image_raw
+//   ~source:=topic    a relay of a sensor_msgs/Image topic, ~topic:=camera/image_raw;
+//                     red-first frames are sent blue-first, as the window
+//                     draws them right, unless ~keep_order:=true
 // Generated frames take ~width, ~height, ~rate, ~encoding (bgr, rgb, mono)
 // and ~depth (uint8, uint16); ~count:=N sends N frames once a subscriber is
 // there, then stops.
@@ -72,16 +74,29 @@ struct Relayed {
     int depth, channels;
 };
 const Relayed kRelayed[] = {
-    {"bgr8", "bgr", CV_8U, 3},   {"rgb8", "rgb", CV_8U, 3},    {"bgra8", "bgra", CV_8U, 4},
-    {"rgba8", "rgba", CV_8U, 4}, {"mono8", "mono", CV_8U, 1},  {"bgr16", "bgr", CV_16U, 3},
-    {"rgb16", "rgb", CV_16U, 3}, {"mono16", "mono", CV_16U, 1}, {"8UC3", "bgr", CV_8U, 3},
-    {"8UC1", "mono", CV_8U, 1},
+    {"bgr8", "bgr", CV_8U, 3},     {"rgb8", "rgb", CV_8U, 3},     {"bgra8", "bgra", CV_8U, 4},
+    {"rgba8", "rgba", CV_8U, 4},   {"mono8", "mono", CV_8U, 1},   {"bgr16", "bgr", CV_16U, 3},
+    {"rgb16", "rgb", CV_16U, 3},   {"bgra16", "bgra", CV_16U, 4}, {"rgba16", "rgba", CV_16U, 4},
+    {"mono16", "mono", CV_16U, 1}, {"8UC3", "bgr", CV_8U, 3},     {"8UC1", "mono", CV_8U, 1},
 };
+
+// The viewer draws samples in the order they come; its window wants blue
+// first. Red-first frames are reordered unless asked to keep their order.
+void BlueFirst(cv::Mat &frame, std::string &encoding)
+{
+    if (encoding == "rgb") {
+        cv::cvtColor(frame, frame, cv::COLOR_RGB2BGR);
+        encoding = "bgr";
+    } else if (encoding == "rgba") {
+        cv::cvtColor(frame, frame, cv::COLOR_RGBA2BGRA);
+        encoding = "bgra";
+    }
+}
 
 class Relay {
 public:
-    Relay(ros::NodeHandle &nh, ros::Publisher &pub, const std::string &topic)
-        : pub_(pub), sub_(nh.subscribe(topic, 2, &Relay::frame, this))
+    Relay(ros::NodeHandle &nh, ros::Publisher &pub, const std::string &topic, bool keepOrder)
+        : pub_(pub), sub_(nh.subscribe(topic, 2, &Relay::frame, this)), keepOrder_(keepOrder)
     {
     }
 
@@ -107,7 +122,10 @@ private:
                         p[i] = uint16_t(p[i] << 8 | p[i] >> 8);
                 }
             }
-            image_msgs::Image out = image_msgs::ToImage(frame, r.encoding);
+            std::string encoding = r.encoding;
+            if (!keepOrder_)
+                BlueFirst(frame, encoding);
+            image_msgs::Image out = image_msgs::ToImage(frame, encoding);
             out.header = in->header;
             pub_.publish(out);
             return;
@@ -117,6 +135,7 @@ private:
 
     ros::Publisher &pub_;
     ros::Subscriber sub_;
+    bool keepOrder_;
 };
 
 }  // namespace
@@ -141,7 +160,9 @@ int main(int argc, char **argv)
     if (source == "topic") {
         std::string topic;
         pnh.param<std::string>("topic", topic, "camera/image_raw");
-        Relay relay(nh, pub, topic);
+        bool keepOrder;
+        pnh.param("keep_order", keepOrder, false);
+        Relay relay(nh, pub, topic, keepOrder);
         ros::spin();
         return 0;
     }

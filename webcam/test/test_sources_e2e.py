@@ -41,14 +41,14 @@ class GeneratedFrames(unittest.TestCase):
 
 
 class Relay(unittest.TestCase):
-    def relay(self, msg, timeout=15):
+    def relay(self, msg, *params, timeout=15):
         import rospy
         from image_msgs.msg import Image as Ours
         from sensor_msgs.msg import Image
         got = []
         sub = rospy.Subscriber('/image', Ours, got.append)
         pub = rospy.Publisher('/camera/image_raw', Image, queue_size=1)
-        src = source('_source:=topic')
+        src = source('_source:=topic', *params)
         try:
             # Resent until one arrives: the first can be lost while links form.
             def arrived():
@@ -65,9 +65,16 @@ class Relay(unittest.TestCase):
     def test_rgb8_with_padded_rows(self):
         from sensor_msgs.msg import Image
         rows = [bytes(range(r * 10, r * 10 + 6)) + b'\xee\xee' for r in range(3)]  # 2 px of 3 bytes, 2 padding
-        out = self.relay(Image(height=3, width=2, encoding='rgb8', step=8, data=b''.join(rows)))
-        self.assertEqual((out.encoding, out.depth), ('rgb', 'uint8'))
+        msg = Image(height=3, width=2, encoding='rgb8', step=8, data=b''.join(rows))
+        # Red-first samples arrive blue-first, as the window draws them right...
+        out = self.relay(msg)
+        self.assertEqual((out.encoding, out.depth), ('bgr', 'uint8'))
         self.assertEqual([(d.size, d.stride) for d in out.uint8_data.layout.dim], [(3, 18), (2, 6), (3, 3)])
+        swapped = b''.join(bytes(r[p + 2 - c] for p in (0, 3) for c in range(3)) for r in rows)
+        self.assertEqual(bytes(out.uint8_data.data), swapped)
+        # ...or in their own order when asked.
+        out = self.relay(msg, '_keep_order:=true')
+        self.assertEqual((out.encoding, out.depth), ('rgb', 'uint8'))
         self.assertEqual(bytes(out.uint8_data.data), b''.join(r[:6] for r in rows))
 
     def test_big_endian_mono16(self):
