@@ -5,7 +5,9 @@
 //   ~source:=file     a video or image file, ~file:=PATH (played in a loop)
 //   ~source:=topic    a relay of a sensor_msgs/Image topic, ~topic:=camera/image_raw;
 //                     red-first frames are sent blue-first, as the window
-//                     draws them right, unless ~keep_order:=true
+//                     draws them right, unless ~keep_order:=true; Bayer and
+//                     yuv422 frames as bgr; depth (16UC1, 32FC1) scaled to
+//                     8-bit grey from its own range or ~min to ~max
 // Generated frames take ~width, ~height, ~rate, ~encoding (bgr, rgb, mono)
 // and ~depth (uint8, uint16); ~count:=N sends N frames once a subscriber is
 // there, then stops.
@@ -19,6 +21,7 @@
 #include <ros/ros.h>
 #include <sensor_msgs/Image.h>
 
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -68,17 +71,50 @@ image_msgs::Image Encode(cv::Mat bgr, const Settings &s, bool keepOrder)
     return image_msgs::ToImage(bgr, s.encoding);
 }
 
-// sensor_msgs encodings the relay understands: name, ours, depth, channels.
+// sensor_msgs encodings the relay understands: name, ours, depth, channels,
+// and how it is made displayable: as it comes (kAsIs), scaled to 8 bits
+// (kScaled: depth and other one-channel 16-bit or float frames), or by an
+// OpenCV colour conversion (Bayer mosaics, UYVY).
+constexpr int kAsIs = -1, kScaled = -2;
 struct Relayed {
     const char *name, *encoding;
-    int depth, channels;
+    int depth, channels, conversion;
 };
 const Relayed kRelayed[] = {
-    {"bgr8", "bgr", CV_8U, 3},     {"rgb8", "rgb", CV_8U, 3},     {"bgra8", "bgra", CV_8U, 4},
-    {"rgba8", "rgba", CV_8U, 4},   {"mono8", "mono", CV_8U, 1},   {"bgr16", "bgr", CV_16U, 3},
-    {"rgb16", "rgb", CV_16U, 3},   {"bgra16", "bgra", CV_16U, 4}, {"rgba16", "rgba", CV_16U, 4},
-    {"mono16", "mono", CV_16U, 1}, {"8UC3", "bgr", CV_8U, 3},     {"8UC1", "mono", CV_8U, 1},
+    {"bgr8", "bgr", CV_8U, 3, kAsIs},     {"rgb8", "rgb", CV_8U, 3, kAsIs},
+    {"bgra8", "bgra", CV_8U, 4, kAsIs},   {"rgba8", "rgba", CV_8U, 4, kAsIs},
+    {"mono8", "mono", CV_8U, 1, kAsIs},   {"bgr16", "bgr", CV_16U, 3, kAsIs},
+    {"rgb16", "rgb", CV_16U, 3, kAsIs},   {"bgra16", "bgra", CV_16U, 4, kAsIs},
+    {"rgba16", "rgba", CV_16U, 4, kAsIs}, {"mono16", "mono", CV_16U, 1, kAsIs},
+    {"8UC3", "bgr", CV_8U, 3, kAsIs},     {"8UC1", "mono", CV_8U, 1, kAsIs},
+    {"16UC1", "mono", CV_16U, 1, kScaled}, {"32FC1", "mono", CV_32F, 1, kScaled},
+    {"yuv422", "bgr", CV_8U, 2, cv::COLOR_YUV2BGR_UYVY},
+    // OpenCV names a mosaic by the second row's second and third samples.
+    {"bayer_rggb8", "bgr", CV_8U, 1, cv::COLOR_BayerBG2BGR},  {"bayer_bggr8", "bgr", CV_8U, 1, cv::COLOR_BayerRG2BGR},
+    {"bayer_gbrg8", "bgr", CV_8U, 1, cv::COLOR_BayerGR2BGR},  {"bayer_grbg8", "bgr", CV_8U, 1, cv::COLOR_BayerGB2BGR},
+    {"bayer_rggb16", "bgr", CV_16U, 1, cv::COLOR_BayerBG2BGR}, {"bayer_bggr16", "bgr", CV_16U, 1, cv::COLOR_BayerRG2BGR},
+    {"bayer_gbrg16", "bgr", CV_16U, 1, cv::COLOR_BayerGR2BGR}, {"bayer_grbg16", "bgr", CV_16U, 1, cv::COLOR_BayerGB2BGR},
 };
+
+// A one-channel frame scaled to 8 bits from lo to hi; where a bound is NaN,
+// the frame's own minimum or maximum is taken. 0 and NaN mark missing
+// samples (as depth cameras do): they are left out and drawn black.
+cv::Mat Scaled(const cv::Mat &in, double lo, double hi)
+{
+    cv::Mat f, out;
+    in.convertTo(f, CV_32F);
+    const cv::Mat valid = (f == f) & (f != 0);  // NaN is not equal to itself
+    double mn = 0, mx = 0;
+    cv::minMaxLoc(f, &mn, &mx, nullptr, nullptr, valid);
+    if (!std::isnan(lo))
+        mn = lo;
+    if (!std::isnan(hi))
+        mx = hi;
+    const double scale = mx > mn ? 255.0 / (mx - mn) : 0.0;
+    f.convertTo(out, CV_8U, scale, mx > mn ? -mn * scale : 128.0);
+    out.setTo(0, ~valid);
+    return out;
+}
 
 // The viewer draws samples in the order they come; its window wants blue
 // first. Red-first frames are reordered unless asked to keep their order.
@@ -95,9 +131,12 @@ void BlueFirst(cv::Mat &frame, std::string &encoding)
 
 class Relay {
 public:
-    Relay(ros::NodeHandle &nh, ros::Publisher &pub, const std::string &topic, bool keepOrder)
-        : pub_(pub), sub_(nh.subscribe(topic, 2, &Relay::frame, this)), keepOrder_(keepOrder)
+    Relay(ros::NodeHandle &nh, ros::NodeHandle &pnh, ros::Publisher &pub, const std::string &topic)
+        : pub_(pub), sub_(nh.subscribe(topic, 2, &Relay::frame, this))
     {
+        pnh.param("keep_order", keepOrder_, false);
+        pnh.param("min", min_, std::nan(""));
+        pnh.param("max", max_, std::nan(""));
     }
 
 private:
@@ -123,7 +162,11 @@ private:
                 }
             }
             std::string encoding = r.encoding;
-            if (!keepOrder_)
+            if (r.conversion == kScaled)
+                frame = Scaled(frame, min_, max_);
+            else if (r.conversion != kAsIs)
+                cv::cvtColor(frame, frame, r.conversion);
+            else if (!keepOrder_)
                 BlueFirst(frame, encoding);
             image_msgs::Image out = image_msgs::ToImage(frame, encoding);
             out.header = in->header;
@@ -135,7 +178,8 @@ private:
 
     ros::Publisher &pub_;
     ros::Subscriber sub_;
-    bool keepOrder_;
+    bool keepOrder_ = false;
+    double min_ = 0, max_ = 0;  // fixed bounds for scaled frames, or NaN
 };
 
 }  // namespace
@@ -160,9 +204,7 @@ int main(int argc, char **argv)
     if (source == "topic") {
         std::string topic;
         pnh.param<std::string>("topic", topic, "camera/image_raw");
-        bool keepOrder;
-        pnh.param("keep_order", keepOrder, false);
-        Relay relay(nh, pub, topic, keepOrder);
+        Relay relay(nh, pnh, pub, topic);
         ros::spin();
         return 0;
     }

@@ -77,6 +77,31 @@ class Relay(unittest.TestCase):
         self.assertEqual((out.encoding, out.depth), ('rgb', 'uint8'))
         self.assertEqual(bytes(out.uint8_data.data), b''.join(r[:6] for r in rows))
 
+    def test_bayer_yuv422_and_depth_become_displayable(self):
+        import struct
+        from sensor_msgs.msg import Image
+        # A red scene on an RGGB sensor: the red sites see 200, the others 0.
+        mosaic = bytes(200 if y % 2 == 0 and x % 2 == 0 else 0 for y in range(4) for x in range(4))
+        out = self.relay(Image(height=4, width=4, encoding='bayer_rggb8', step=4, data=mosaic))
+        self.assertEqual((out.encoding, out.depth), ('bgr', 'uint8'))
+        b, g, r = out.uint8_data.data[3 * 5:3 * 5 + 3]  # pixel (1, 1), a blue site
+        self.assertTrue(r > 150 and g < 50 and b < 50, (b, g, r))
+        # UYVY: two red pixels.
+        out = self.relay(Image(height=1, width=2, encoding='yuv422', step=4, data=bytes([90, 81, 240, 81])))
+        b, g, r = out.uint8_data.data[0:3]
+        self.assertTrue(r > 200 and g < 60 and b < 60, (b, g, r))
+        # Depth in millimetres, 0 for missing, spread over the grey range.
+        out = self.relay(Image(height=1, width=4, encoding='16UC1', step=8, data=struct.pack('<4H', 0, 500, 1000, 4000)))
+        self.assertEqual((out.encoding, out.depth), ('mono', 'uint8'))
+        self.assertEqual(list(out.uint8_data.data), [0, 0, 36, 255])
+        out = self.relay(Image(height=1, width=4, encoding='32FC1', step=16,
+                               data=struct.pack('<4f', float('nan'), 0.5, 1.0, 4.0)))
+        self.assertEqual(list(out.uint8_data.data), [0, 0, 36, 255])
+        # Fixed bounds instead of the frame's own.
+        out = self.relay(Image(height=1, width=2, encoding='16UC1', step=4, data=struct.pack('<2H', 1000, 2000)),
+                         '_min:=0', '_max:=4000')
+        self.assertEqual(list(out.uint8_data.data), [64, 128])
+
     def test_big_endian_mono16(self):
         from sensor_msgs.msg import Image
         out = self.relay(Image(height=1, width=2, encoding='mono16', is_bigendian=1, step=4,
