@@ -17,7 +17,7 @@ import cv2
 import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
-from xserver import start_xvfb, wait_for  # noqa: E402
+from xserver import free_display, start_xvfb, wait_for  # noqa: E402
 
 DEVEL = os.environ.get('WEBCAM_DEVEL', os.path.join(os.path.dirname(__file__), '../../build/devel'))
 LIB = os.path.join(DEVEL, 'lib', 'webcam')
@@ -26,13 +26,22 @@ _started = []
 
 
 def _cleanup():
-    for proc in reversed(_started):
-        if proc.poll() is None:
+    """SIGTERM first, so that an X server or master can tidy up after
+    itself; SIGKILL for whatever is still there a few seconds later."""
+    live = [p for p in reversed(_started) if p.poll() is None]
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        for proc in live:
             try:
-                os.killpg(proc.pid, signal.SIGKILL)
+                os.killpg(proc.pid, sig)
             except ProcessLookupError:
                 pass
-            proc.wait()
+        deadline = time.monotonic() + 3
+        for proc in live:
+            try:
+                proc.wait(max(0.1, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                pass
+        live = [p for p in live if p.poll() is None]
 
 
 atexit.register(_cleanup)

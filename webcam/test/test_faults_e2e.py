@@ -89,7 +89,7 @@ class Faults(unittest.TestCase):
         self.assertEqual(frame_mark(viewer), '.')
         self.assertEqual(viewer.stop(), 0, viewer.err[-3000:])
 
-        num = next(n for n in range(120, 200) if not os.path.exists('/tmp/.X%d-lock' % n))
+        num = harness.free_display(120)
         viewer = Viewer('orlin_asan', env=asan_env(DISPLAY=':%d' % num))
         self.addCleanup(viewer.stop)
         answer = rosservice('/webcam_show', SHOW)
