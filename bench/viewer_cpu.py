@@ -106,7 +106,6 @@ def stages(pid, seconds):
 
 def main():
     harness.start_graph(display=True)
-    import rospy
     from image_msgs.msg import Image
     from sensor_msgs.msg import Image as SensorImage
 

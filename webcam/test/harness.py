@@ -159,6 +159,12 @@ class Viewer:
         return rc
 
 
+def asan_env(**extra):
+    """The environment for the sanitized viewer: stop at the first report;
+    leaks are a matter for the runs that check them."""
+    return dict(os.environ, ASAN_OPTIONS='detect_leaks=0:halt_on_error=1', **extra)
+
+
 def source(**params):
     """image_source with its private parameters, e.g. source(width=320, rate=30)."""
     return _spawn([os.path.join(LIB, 'image_source')] + ['_%s:=%s' % kv for kv in params.items()],
@@ -246,12 +252,13 @@ def rosservice(name, args=None):
     return yaml.safe_load(out)
 
 
-def window_id():
+def window_id(display=None):
     """The viewer's window while it is on the screen (Qt keeps a closed
-    window's X resource, unmapped)."""
-    tree = subprocess.run(['xwininfo', '-root', '-tree'], capture_output=True, text=True).stdout
+    window's X resource, unmapped), on display or this process's own."""
+    where = ['-display', display] if display else []
+    tree = subprocess.run(['xwininfo', '-root', '-tree'] + where, capture_output=True, text=True).stdout
     for wid in re.findall(r'^\s*(0x[0-9a-f]+) "%s"' % WINDOW, tree, re.M):
-        state = subprocess.run(['xwininfo', '-id', wid], capture_output=True, text=True).stdout
+        state = subprocess.run(['xwininfo', '-id', wid] + where, capture_output=True, text=True).stdout
         if 'IsViewable' in state:
             return wid
     return None

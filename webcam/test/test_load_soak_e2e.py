@@ -6,14 +6,13 @@ SOAK_SECONDS sets the soak's length (make soak runs it for minutes)."""
 import os
 import re
 import signal
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
 import harness
-from harness import Viewer, wait_for
+from harness import Viewer
 
 SOAK_SECONDS = float(os.environ.get('SOAK_SECONDS', '40'))
 
@@ -57,7 +56,7 @@ def frames_sent(source):
 
 class Load(unittest.TestCase):
     def check_storm(self, calls, sig):
-        viewer = Viewer('orlin_asan', env=dict(os.environ, ASAN_OPTIONS='detect_leaks=0:halt_on_error=1'))
+        viewer = Viewer('orlin_asan', env=harness.asan_env())
         self.addCleanup(viewer.stop)
         source = harness.source(width=1920, height=1080, rate=60)
         viewer.wait_chars(3, timeout=30)

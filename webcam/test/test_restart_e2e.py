@@ -2,7 +2,6 @@
 """The ROS master restarted under a running, shown viewer and its image
 source: both make themselves known to the new master, frames and service
 calls go on, and a publisher started afterwards reaches the viewer."""
-import os
 import signal
 import time
 import unittest
@@ -18,7 +17,7 @@ SERVICES = ['/webcam_help', '/webcam_dump', '/webcam_dumpstop', '/webcam_play', 
 
 class Restart(unittest.TestCase):
     def test_master_restart_registers_the_viewer_and_its_source_again(self):
-        viewer = Viewer('orlin_asan', env=dict(os.environ, ASAN_OPTIONS='detect_leaks=0:halt_on_error=1'))
+        viewer = Viewer('orlin_asan', env=harness.asan_env())
         self.addCleanup(viewer.stop)
         self.assertEqual(rosservice('/webcam_show', SHOW), OK)
         source = harness.source(width=320, height=240, rate=20)
