@@ -6,6 +6,7 @@ import os
 import subprocess
 import unittest
 
+import cv2
 import numpy as np
 
 import harness
@@ -41,14 +42,13 @@ class GeneratedFrames(unittest.TestCase):
 
 
 class Relay(unittest.TestCase):
-    def relay(self, msg, *params, timeout=15):
+    def relay(self, msg, *params, topic='/camera/image_raw', timeout=15):
         import rospy
         from image_msgs.msg import Image as Ours
-        from sensor_msgs.msg import Image
         got = []
         sub = rospy.Subscriber('/image', Ours, got.append)
-        pub = rospy.Publisher('/camera/image_raw', Image, queue_size=1)
-        src = source('_source:=topic', *params)
+        pub = rospy.Publisher(topic, type(msg), queue_size=1)
+        src = source('_source:=topic', '_topic:=' + topic, *params)
         try:
             # Resent until one arrives: the first can be lost while links form.
             def arrived():
@@ -102,12 +102,102 @@ class Relay(unittest.TestCase):
                          '_min:=0', '_max:=4000')
         self.assertEqual(list(out.uint8_data.data), [64, 128])
 
+    def test_compressed_streams_by_the_topic_type(self):
+        import struct
+        from sensor_msgs.msg import CompressedImage
+        red = np.zeros((8, 8, 3), np.uint8)
+        red[:, :, 2] = 255
+        jpeg = cv2.imencode('.jpg', red)[1].tobytes()
+        out = self.relay(CompressedImage(format='rgb8; jpeg compressed bgr8', data=jpeg), topic='/cam/compressed')
+        self.assertEqual((out.encoding, out.depth, out.uint8_data.layout.dim[0].size), ('bgr', 'uint8', 8))
+        b, g, r = out.uint8_data.data[0:3]
+        self.assertTrue(r > 240 and g < 15 and b < 15, (b, g, r))
+        # A depth camera's 16-bit PNG behind its 12-byte header: scaled like raw depth.
+        png = cv2.imencode('.png', np.array([[0, 500, 1000, 4000]], np.uint16))[1].tobytes()
+        out = self.relay(CompressedImage(format='16UC1; compressedDepth png', data=struct.pack('<iff', 0, 0, 0) + png),
+                         topic='/cam/compressedDepth')
+        self.assertEqual(list(out.uint8_data.data), [0, 0, 36, 255])
+
     def test_big_endian_mono16(self):
         from sensor_msgs.msg import Image
         out = self.relay(Image(height=1, width=2, encoding='mono16', is_bigendian=1, step=4,
                                data=b'\x12\x34\xab\xcd'))
         self.assertEqual((out.encoding, out.depth), ('mono', 'uint16'))
         self.assertEqual(list(out.uint16_data.data), [0x1234, 0xABCD])
+
+
+# Frames of the common camera encodings, each with a scene of its own so that
+# the window tells which one it shows: three bars in a different order for
+# each colour encoding, and grey ramps running different ways for the others.
+W, H = 60, 48
+RGB = {'r': (255, 0, 0), 'g': (0, 255, 0), 'b': (0, 0, 255)}
+# Limited-range BT.601, as UYVY cameras send it.
+YUV = {'r': (81, 90, 240), 'g': (145, 54, 34), 'b': (41, 240, 110)}
+
+
+def bars(order, table=RGB):
+    return np.repeat(np.array([[table[c] for c in order]], np.uint8), W // 3, axis=1).repeat(H, axis=0)
+
+
+def bag_frames():
+    """(encoding, samples, what the window should show as B,G,R)"""
+    ramp = np.linspace(0, 255, W).round().astype(np.uint8)
+    mosaic = bars('brg').copy()
+    bayer = np.where((np.arange(H)[:, None] % 2 == 0) & (np.arange(W) % 2 == 0), mosaic[:, :, 0],
+                     np.where((np.arange(H)[:, None] % 2 == 1) & (np.arange(W) % 2 == 1), mosaic[:, :, 2],
+                              mosaic[:, :, 1]))
+    yuv = bars('rbg', YUV).astype(np.uint8)
+    uyvy = np.stack([np.where(np.arange(W) % 2 == 0, yuv[:, :, 1], yuv[:, :, 2]), yuv[:, :, 0]], axis=2)
+    mm = np.linspace(4000, 500, W)
+    metres = np.linspace(0.5, 4.0, H)
+    grey = lambda g: np.repeat(np.clip(g, 0, 255).round().astype(np.uint8)[..., None], 3, axis=2)
+    return [
+        ('rgb8', bars('rgb'), bars('rgb')[:, :, ::-1]),
+        ('bgr8', bars('gbr')[:, :, ::-1], bars('gbr')[:, :, ::-1]),
+        ('mono8', np.tile(ramp, (H, 1)), grey(np.tile(ramp, (H, 1)))),
+        ('bayer_rggb8', bayer.astype(np.uint8), mosaic[:, :, ::-1]),
+        ('yuv422', uyvy, bars('rbg')[:, :, ::-1]),
+        ('16UC1', np.tile(mm.astype(np.uint16), (H, 1)), grey(np.tile((mm - 500) / 3500 * 255, (H, 1)))),
+        ('32FC1', np.tile(metres.astype(np.float32)[:, None], (1, W)),
+         grey(np.tile(((metres - 0.5) / 3.5 * 255)[:, None], (1, W)))),
+    ]
+
+
+class Rosbag(unittest.TestCase):
+    def test_a_bag_of_camera_encodings_shows_true_colours_and_full_range_depth(self):
+        import rosbag
+        import rospy
+        from sensor_msgs.msg import Image
+        frames = bag_frames()
+        path = os.path.join(harness.tempfile.mkdtemp(prefix='orlin-bag-'), 'cameras.bag')
+        with rosbag.Bag(path, 'w') as bag:
+            for i, (encoding, samples, _) in enumerate(frames):
+                msg = Image(height=H, width=W, encoding=encoding, step=samples.strides[0],
+                            data=samples.tobytes())
+                bag.write('/camera/image_raw', msg, rospy.Time(1 + 2 * i))
+        viewer = Viewer()
+        self.addCleanup(viewer.stop)
+        rosservice('/webcam_show', "{args: ''}")
+        relay = source('_source:=topic')
+        self.addCleanup(relay.kill)
+        play = harness._spawn(['rosbag', 'play', '-q', '-d', '3', path], stdout=subprocess.DEVNULL)
+        self.addCleanup(play.kill)
+        # Nearest-neighbour probes at the bars' centres, three rows down.
+        probes = [(y, x) for y in (80, 240, 400) for x in (106, 320, 533)]
+        want = {enc: [cv2.resize(shows, (640, 480), interpolation=cv2.INTER_NEAREST)[p] for p in probes]
+                for enc, _, shows in frames}
+        seen = set()
+
+        def all_seen():
+            shot = harness.screenshot()
+            if shot is not None and shot.shape[:2] == (480, 640):
+                got = [shot[p].astype(int) for p in probes]
+                seen.update(enc for enc, w in want.items()
+                            if all(np.abs(g - v).max() <= 16 for g, v in zip(got, w)))
+            return len(seen) == len(want)
+        harness.wait_for_quietly(all_seen, 3 + 2 * len(frames) + 10)
+        self.assertEqual(sorted(set(want) - seen), [], 'frames never shown right')
+        self.assertEqual(play.wait(30), 0)
 
 
 if __name__ == '__main__':
