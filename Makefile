@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
+.PHONY: all deps build test demo workspace viewer-demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -10,10 +10,17 @@ DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-de
   qemu-system-arm cpio
 # The equalization core for 64-bit ARM (its NEON path), tested under qemu-aarch64.
 DEB_ARM64 := g++-aarch64-linux-gnu libc6-dev-arm64-cross
-DEB_VIEWER := libroscpp-dev ros-core-dev catkin rosbash rosout python3-rosmaster python3-rosservice \
-  python3-rostopic python3-rosnode python3-roslaunch python3-rospy python3-genpy python3-yaml \
-  libstd-msgs-dev libsensor-msgs-dev python3-sensor-msgs libopencv-dev python3-opencv python3-numpy \
-  libx11-dev xvfb xauth x11-utils imagemagick python3-xlib libbenchmark-dev valgrind
+# What the demo builds and runs, no more: the ROS core for a C++ node and
+# roslaunch, OpenCV's five modules one by one (libopencv-dev and
+# python3-opencv pull in every module, VTK included), an X server for
+# machines without a display, and python3-xlib for the screenshot.
+DEB_DEMO := cmake g++ make catkin libroscpp-dev libstd-msgs-dev ros-std-msgs libsensor-msgs-dev python3-genpy python3-genmsg \
+  python3-roslaunch python3-rosservice libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
+  libopencv-videoio-dev libopencv-highgui-dev libx11-dev xvfb xauth x11-utils python3-xlib
+# The viewer's tests on top: the ROS tools they drive, rosbag, OpenCV for
+# Python to look at screenshots, GoogleTest, valgrind.
+DEB_VIEWER := $(DEB_DEMO) libgtest-dev rosbash python3-rosmaster python3-rostopic python3-rosnode python3-rospy \
+  python3-rosbag python3-sensor-msgs python3-yaml python3-opencv python3-numpy imagemagick libbenchmark-dev valgrind
 # libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
 DEB_FUZZ := clang libclang-rt-14-dev
 DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ)
@@ -37,11 +44,15 @@ build: deps tessel viewer equalize-arm64
 # The catkin workspace lives in build/: its src/ links to the two packages.
 CATKIN_ARGS := --source $(B)/ws/src --build $(B)/catkin -DCATKIN_DEVEL_PREFIX=$(B)/devel \
   -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release
-viewer:
+workspace:
 	mkdir -p $(B)/ws/src
 	ln -sfn $(CURDIR)/image_msgs $(B)/ws/src/image_msgs
 	ln -sfn $(CURDIR)/webcam $(B)/ws/src/webcam
-	catkin_make $(CATKIN_ARGS) -j$(JOBS)
+viewer: workspace
+	catkin_make $(CATKIN_ARGS) -DWEBCAM_TESTS=ON -DIMAGE_MSGS_SANITIZED=ON -j$(JOBS)
+# The viewer and the image source alone: no tests, no sanitized twins.
+viewer-demo: workspace
+	catkin_make $(CATKIN_ARGS) -DWEBCAM_TESTS=OFF -DIMAGE_MSGS_SANITIZED=OFF -j$(JOBS)
 
 # tessel: native with its tests, native under ASan+UBSan, and 32-bit ARM.
 tessel:
@@ -117,7 +128,9 @@ fuzz: fuzz-test
 test: build tessel-test viewer-test fuzz-test
 
 # The viewer on the moving test pattern, shown; headless: under Xvfb, with a screenshot.
-demo: build
+demo:
+	$(call install,$(DEB_DEMO))
+	$(MAKE) viewer-demo
 	$(B)/devel/env.sh /usr/bin/python3 webcam/scripts/demo.py $(B)/demo
 
 # Speed, as ratios against a baseline measured in the same run: the

@@ -2,9 +2,8 @@
 """The viewer on the built-in test pattern, shown.
 
 With a display it leaves the window open until Ctrl-C. Without one it runs
-under Xvfb, saves a screenshot of the window and stops:
-  OUT/camera_window.png   the whole window
-  OUT/canvas.png          the 640 x 480 image in it (the window is just that)
+under Xvfb, saves a screenshot of the window, OUT/camera_window.png (the
+window is just the 640 x 480 canvas), and stops.
 """
 import os
 import signal
@@ -12,12 +11,14 @@ import subprocess
 import sys
 import time
 
-from xserver import Timeout, start_xvfb, wait_for
+from xserver import Timeout, save_window, start_xvfb, wait_for
 
 OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.getcwd(), 'build', 'demo')
 
 
-def service_up():
+def service_up(launch):
+    if launch.poll() is not None:
+        sys.exit('demo: roslaunch ended (status %d) before the viewer came up; its output is above' % launch.returncode)
     listed = subprocess.run(['rosservice', 'list'], capture_output=True, text=True).stdout
     return '/webcam_show' in listed.split()
 
@@ -41,7 +42,7 @@ def main():
     launch = subprocess.Popen(['roslaunch', 'webcam', 'viewer.launch'], start_new_session=True)
     children.append(launch)
     try:
-        wait_for('the viewer\'s services', service_up, timeout=60, period=0.2)
+        wait_for('the viewer\'s services', lambda: service_up(launch), timeout=60, period=0.2)
         subprocess.run(['rosservice', 'call', '/webcam_show', "{args: ''}"], check=True)
         if not headless:
             print('demo: the window "camera_window" is open; Ctrl-C stops the viewer')
@@ -63,20 +64,11 @@ def main():
 
 
 def screenshot():
-    import cv2
     time.sleep(2)  # a few frames of the moving pattern
-    tree = subprocess.run(['xwininfo', '-root', '-tree'], capture_output=True, text=True).stdout
-    wid = next(line.split()[0] for line in tree.splitlines() if '"camera_window"' in line)
     os.makedirs(OUT, exist_ok=True)
     window = os.path.join(OUT, 'camera_window.png')
-    subprocess.run(['import', '-window', wid, window], check=True)
-    shot = cv2.imread(window)
-    # The window is exactly the 640 x 480 canvas.
-    canvas = shot[:480, :640]
-    cv2.imwrite(os.path.join(OUT, 'canvas.png'), canvas)
-    print('demo: screenshot of the window: %s' % window)
-    print('demo: the image inside it (%dx%d): %s' % (canvas.shape[1], canvas.shape[0],
-                                                     os.path.join(OUT, 'canvas.png')))
+    size = wait_for('the window', lambda: save_window('camera_window', window), timeout=10)
+    print('\ndemo: screenshot of the window (%dx%d): %s' % (size + (window,)))
     return 0
 
 

@@ -55,3 +55,43 @@ def start_xvfb(spawn=subprocess.Popen, first=50):
                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for('Xvfb', lambda: os.path.exists('/tmp/.X11-unix/X%d' % num))
     return proc, ':%d' % num
+
+
+def save_window(name, path):
+    """Saves the viewable window called name, on $DISPLAY, as a PNG file;
+    returns its width and height, or None while there is no such window.
+    Plain python3-xlib and zlib: no image library needed."""
+    import struct
+    import zlib
+    from Xlib import X, display
+    d = display.Display()
+    try:
+        def find(window):
+            for child in window.query_tree().children:
+                if child.get_wm_name() in (name, name.encode()) and \
+                        child.get_attributes().map_state == X.IsViewable:
+                    return child
+                found = find(child)
+                if found:
+                    return found
+            return None
+        window = find(d.screen().root)
+        if window is None:
+            return None
+        geometry = window.get_geometry()
+        w, h = geometry.width, geometry.height
+        pixels = window.get_image(0, 0, w, h, X.ZPixmap, 0xffffffff).data  # B, G, R, unused
+    finally:
+        d.close()
+    rows = bytearray()
+    for y in range(h):
+        line, rgb = pixels[4 * w * y:4 * w * (y + 1)], bytearray(3 * w)
+        rgb[0::3], rgb[1::3], rgb[2::3] = line[2::4], line[1::4], line[0::4]
+        rows += b'\0' + rgb
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 2, 0, 0, 0)) +
+                chunk(b'IDAT', zlib.compress(bytes(rows))) + chunk(b'IEND', b''))
+    return w, h
