@@ -60,6 +60,7 @@ TEST(EqualizePaths, EveryPathGivesTheReferenceBytes)
         cases.push_back({1 + int(rng() % 40), 1 + int(rng() % 140), int(rng() % 5), Kind(round % 4)});
     for (Kind k : {kSpread, kFlat, kTwoLevel, kOneBin})
         cases.push_back({1080, 1920 + 5, 3, k});  // rows end five pixels past a block
+    cases.push_back({300, 259, 2, kSpread});      // counted in pairs, three pixels left over a row
     for (const Case &c : cases) {
         const std::vector<uint8_t> source = Make(c, rng);
         std::vector<uint8_t> reference = source;
