@@ -241,9 +241,14 @@ private:
             p += 12, n -= 12;
         }
         uint64_t width = 0, height = 0;
-        if (!CompressedSize(p, n, width, height) || width * height > kMaxPixels) {
-            ROS_WARN_THROTTLE(5, "relay: dropping a '%s' frame that is not a JPEG or PNG of at most %llu pixels",
-                              format.c_str(), static_cast<unsigned long long>(kMaxPixels));
+        if (!CompressedSize(p, n, width, height)) {
+            ROS_WARN_THROTTLE(5, "relay: dropping a '%s' frame: no JPEG or PNG header with its size", format.c_str());
+            return;
+        }
+        if (width * height > kMaxPixels) {
+            ROS_WARN_THROTTLE(5, "relay: dropping a '%s' frame of %llux%llu pixels (at most %llu)", format.c_str(),
+                              static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
+                              static_cast<unsigned long long>(kMaxPixels));
             return;
         }
         cv::Mat frame;

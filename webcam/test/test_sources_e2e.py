@@ -47,12 +47,14 @@ class Relay(unittest.TestCase):
         from image_msgs.msg import Image as Ours
         got = []
         sub = rospy.Subscriber('/image', Ours, got.append)
-        pub = rospy.Publisher(topic, type(msg), queue_size=1)
+        msgs = msg if isinstance(msg, list) else [msg]  # published in turn, the last one relayed
+        pub = rospy.Publisher(topic, type(msgs[0]), queue_size=len(msgs))
         src = source('_source:=topic', '_topic:=' + topic, *params)
         try:
             # Resent until one arrives: the first can be lost while links form.
             def arrived():
-                pub.publish(msg)
+                for m in msgs:
+                    pub.publish(m)
                 return got
             harness.wait_for('a relayed frame', arrived, timeout, period=0.2)
         finally:
@@ -117,6 +119,13 @@ class Relay(unittest.TestCase):
         out = self.relay(CompressedImage(format='16UC1; compressedDepth png', data=struct.pack('<iff', 0, 0, 0) + png),
                          topic='/cam/compressedDepth')
         self.assertEqual(list(out.uint8_data.data), [0, 0, 36, 255])
+        # Frames that lie are dropped, and the relay goes on: a PNG header
+        # claiming 100000 x 100000 pixels, a cut-off JPEG, bytes of neither.
+        huge = png[:16] + struct.pack('>II', 100000, 100000) + png[24:]
+        out = self.relay([CompressedImage(format='png', data=huge), CompressedImage(format='jpeg', data=jpeg[:40]),
+                          CompressedImage(format='jpeg', data=b'GIF89a'), CompressedImage(format='jpeg', data=jpeg)],
+                         topic='/cam/compressed')
+        self.assertEqual(out.uint8_data.layout.dim[0].size, 8)
 
     def test_big_endian_mono16(self):
         from sensor_msgs.msg import Image
