@@ -1,0 +1,219 @@
+#include <webcam/relay.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace webcam {
+
+namespace {
+
+// sensor_msgs encodings the relay understands: name, ours, depth, channels,
+// and how it is made displayable: as it comes (kAsIs), scaled to 8 bits
+// (kScaled: depth and other one-channel 16-bit or float frames), or by an
+// OpenCV colour conversion (Bayer mosaics, UYVY).
+constexpr int kAsIs = -1, kScaled = -2;
+struct Encoding {
+    const char *name, *encoding;
+    int depth, channels, conversion;
+};
+const Encoding kEncodings[] = {
+    {"bgr8", "bgr", CV_8U, 3, kAsIs},     {"rgb8", "rgb", CV_8U, 3, kAsIs},
+    {"bgra8", "bgra", CV_8U, 4, kAsIs},   {"rgba8", "rgba", CV_8U, 4, kAsIs},
+    {"mono8", "mono", CV_8U, 1, kAsIs},   {"bgr16", "bgr", CV_16U, 3, kAsIs},
+    {"rgb16", "rgb", CV_16U, 3, kAsIs},   {"bgra16", "bgra", CV_16U, 4, kAsIs},
+    {"rgba16", "rgba", CV_16U, 4, kAsIs}, {"mono16", "mono", CV_16U, 1, kAsIs},
+    {"8UC3", "bgr", CV_8U, 3, kAsIs},     {"8UC1", "mono", CV_8U, 1, kAsIs},
+    {"16UC1", "mono", CV_16U, 1, kScaled}, {"32FC1", "mono", CV_32F, 1, kScaled},
+    {"yuv422", "bgr", CV_8U, 2, cv::COLOR_YUV2BGR_UYVY},
+    // OpenCV names a mosaic by the second row's second and third samples.
+    {"bayer_rggb8", "bgr", CV_8U, 1, cv::COLOR_BayerBG2BGR},  {"bayer_bggr8", "bgr", CV_8U, 1, cv::COLOR_BayerRG2BGR},
+    {"bayer_gbrg8", "bgr", CV_8U, 1, cv::COLOR_BayerGR2BGR},  {"bayer_grbg8", "bgr", CV_8U, 1, cv::COLOR_BayerGB2BGR},
+    {"bayer_rggb16", "bgr", CV_16U, 1, cv::COLOR_BayerBG2BGR}, {"bayer_bggr16", "bgr", CV_16U, 1, cv::COLOR_BayerRG2BGR},
+    {"bayer_gbrg16", "bgr", CV_16U, 1, cv::COLOR_BayerGR2BGR}, {"bayer_grbg16", "bgr", CV_16U, 1, cv::COLOR_BayerGB2BGR},
+};
+
+// A one-channel frame scaled to 8 bits from lo to hi; where a bound is NaN,
+// the frame's own minimum or maximum is taken. 0 and NaN mark missing
+// samples (as depth cameras do): they are left out and drawn black.
+cv::Mat Scaled(const cv::Mat &in, double lo, double hi)
+{
+    cv::Mat f, out;
+    in.convertTo(f, CV_32F);
+    const cv::Mat valid = (f == f) & (f != 0);  // NaN is not equal to itself
+    double mn = 0, mx = 0;
+    cv::minMaxLoc(f, &mn, &mx, nullptr, nullptr, valid);
+    if (!std::isnan(lo))
+        mn = lo;
+    if (!std::isnan(hi))
+        mx = hi;
+    const double scale = mx > mn ? 255.0 / (mx - mn) : 0.0;
+    f.convertTo(out, CV_8U, scale, mx > mn ? -mn * scale : 128.0);
+    out.setTo(0, ~valid);
+    return out;
+}
+
+// The viewer draws samples in the order they come; its window wants blue
+// first. Red-first frames are reordered unless asked to keep their order.
+void BlueFirst(cv::Mat &frame, std::string &encoding)
+{
+    if (encoding == "rgb") {
+        cv::cvtColor(frame, frame, cv::COLOR_RGB2BGR);
+        encoding = "bgr";
+    } else if (encoding == "rgba") {
+        cv::cvtColor(frame, frame, cv::COLOR_RGBA2BGRA);
+        encoding = "bgra";
+    }
+}
+
+// Width and height from a PNG's or a baseline/progressive JPEG's header, so
+// that a frame is refused before a decoder allocates what it claims.
+bool CompressedSize(const uint8_t *p, size_t n, uint64_t &width, uint64_t &height)
+{
+    static const uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    auto be = [p](size_t at, int bytes) {
+        uint64_t v = 0;
+        for (int i = 0; i < bytes; i++)
+            v = v << 8 | p[at + i];
+        return v;
+    };
+    if (n >= 24 && std::equal(png, png + 8, p)) {  // the IHDR chunk comes first
+        width = be(16, 4), height = be(20, 4);
+        return true;
+    }
+    if (n < 4 || p[0] != 0xff || p[1] != 0xd8)
+        return false;
+    for (size_t at = 2; at + 9 <= n && p[at] == 0xff;) {
+        const uint8_t marker = p[at + 1];
+        if (marker == 0xff) {  // fill byte
+            at++;
+            continue;
+        }
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
+            height = be(at + 5, 2), width = be(at + 7, 2);  // start of frame
+            return true;
+        }
+        at += 2 + be(at + 2, 2);
+    }
+    return false;
+}
+
+// The largest decoded frame the relay accepts (an 8K frame is 33 M pixels).
+constexpr uint64_t kMaxPixels = uint64_t(1) << 26;
+
+const Encoding *Find(const std::string &name)
+{
+    for (const Encoding &e : kEncodings)
+        if (name == e.name)
+            return &e;
+    return nullptr;
+}
+
+// Made displayable: scaled, converted, or put blue-first.
+Relayed Displayable(cv::Mat frame, const Encoding &e, const RelayOptions &options)
+{
+    std::string encoding = e.encoding;
+    try {
+        if (e.conversion == kScaled)
+            frame = Scaled(frame, options.min, options.max);
+        else if (e.conversion != kAsIs)
+            cv::cvtColor(frame, frame, e.conversion);
+        else if (!options.keepOrder)
+            BlueFirst(frame, encoding);
+    } catch (const cv::Exception &err) {
+        return {cv::Mat(), "", std::string("a ") + e.name + " frame OpenCV cannot convert: " + err.what()};
+    }
+    return {frame, encoding, ""};
+}
+
+Relayed Dropped(std::string why)
+{
+    return {cv::Mat(), "", std::move(why)};
+}
+
+}  // namespace
+
+Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, uint32_t step, bool bigEndian,
+                 const uint8_t *data, size_t size, const RelayOptions &options)
+{
+    const Encoding *e = Find(encoding);
+    if (!e)
+        return Dropped("encoding " + encoding + " is not supported");
+    if (height == 0 || width == 0 || height > INT_MAX || width > INT_MAX / 4)
+        return Dropped("a " + encoding + " frame of " + std::to_string(width) + "x" + std::to_string(height) +
+                       " pixels");
+    // Mosaics and UYVY come in pixel pairs.
+    if ((e->conversion != kAsIs && e->conversion != kScaled) && (width % 2 || (e->channels == 1 && height % 2)))
+        return Dropped("a " + encoding + " frame of odd size " + std::to_string(width) + "x" +
+                       std::to_string(height));
+    const uint64_t rowBytes = uint64_t(width) * e->channels * CV_ELEM_SIZE1(e->depth);
+    if (step < rowBytes || size < uint64_t(step) * height)
+        return Dropped("a " + encoding + " frame whose data is shorter than its size");
+    if (step % CV_ELEM_SIZE1(e->depth))  // rows would start inside a sample
+        return Dropped("a " + encoding + " frame whose step " + std::to_string(step) +
+                       " is not a whole number of samples");
+    cv::Mat frame(int(height), int(width), CV_MAKETYPE(e->depth, e->channels), const_cast<uint8_t *>(data), step);
+    if (e->depth == CV_16U && bigEndian) {
+        frame = frame.clone();
+        for (int y = 0; y < frame.rows; y++) {
+            auto *p = frame.ptr<uint16_t>(y);
+            for (int i = 0; i < frame.cols * e->channels; i++)
+                p[i] = uint16_t(p[i] << 8 | p[i] >> 8);
+        }
+    }
+    return Displayable(frame, *e, options);
+}
+
+Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t size, const RelayOptions &options)
+{
+    const std::string original = format.substr(0, format.find_first_of("; "));
+    const bool depth = format.find("compressedDepth") != std::string::npos;
+    float a = 0, b = 0;
+    if (depth) {
+        if (size < 12)
+            return Dropped("a compressedDepth frame shorter than its header");
+        std::memcpy(&a, data + 4, 4);
+        std::memcpy(&b, data + 8, 4);
+        data += 12, size -= 12;
+    }
+    uint64_t width = 0, height = 0;
+    if (!CompressedSize(data, size, width, height))
+        return Dropped("a '" + format + "' frame: no JPEG or PNG header with its size");
+    if (width * height > kMaxPixels)
+        return Dropped("a '" + format + "' frame of " + std::to_string(width) + "x" + std::to_string(height) +
+                       " pixels (at most " + std::to_string(kMaxPixels) + ")");
+    if (size > INT_MAX)
+        return Dropped("a '" + format + "' frame of more than 2 GB");
+    cv::Mat frame;
+    try {
+        frame = cv::imdecode(cv::Mat(1, int(size), CV_8U, const_cast<uint8_t *>(data)), cv::IMREAD_UNCHANGED);
+    } catch (const cv::Exception &) {
+    }
+    if (frame.empty())
+        return Dropped("cannot decode a '" + format + "' frame");
+    const char *name = nullptr;  // what the decoded samples are
+    if (depth && original == "32FC1" && frame.type() == CV_16UC1) {
+        cv::Mat metres(frame.size(), CV_32F);
+        for (int y = 0; y < frame.rows; y++)
+            for (int x = 0; x < frame.cols; x++) {
+                const uint16_t q = frame.at<uint16_t>(y, x);
+                metres.at<float>(y, x) = q ? a / (float(q) - b) : std::nanf("");
+            }
+        frame = metres, name = "32FC1";
+    } else if (frame.depth() == CV_16U && frame.channels() == 1) {
+        name = original == "16UC1" ? "16UC1" : "mono16";
+    } else {
+        static const char *const kDecoded[2][5] = {{nullptr, "mono8", nullptr, "bgr8", "bgra8"},
+                                                   {nullptr, "mono16", nullptr, "bgr16", "bgra16"}};
+        if ((frame.depth() == CV_8U || frame.depth() == CV_16U) && frame.channels() <= 4)
+            name = kDecoded[frame.depth() == CV_16U][frame.channels()];
+    }
+    if (!name)
+        return Dropped("a '" + format + "' frame decodes to samples it cannot show");
+    return Displayable(frame, *Find(name), options);
+}
+
+}  // namespace webcam
