@@ -115,7 +115,7 @@ fuzz-build: deps viewer
 	catkin_make --source $(B)/ws/src --build $(B)/catkin-fuzz -DCATKIN_DEVEL_PREFIX=$(B)/devel-fuzz \
 	  -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DWEBCAM_FUZZ=ON -DWEBCAM_TESTS=OFF -DIMAGE_MSGS_SANITIZED=OFF \
-	  "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" -j$(JOBS) fuzz_bridge fuzz_decode
+	  "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" -j$(JOBS) fuzz_bridge fuzz_decode fuzz_relay
 
 # About a minute in all within make test; make fuzz FUZZ_SECONDS=3600 for longer.
 fuzz-test: fuzz-build

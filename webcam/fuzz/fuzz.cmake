@@ -8,3 +8,7 @@ foreach(target bridge decode)
   target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(fuzz_${target} webcam_viewer)
 endforeach()
+
+add_executable(fuzz_relay fuzz/relay_fuzz.cpp)
+target_link_options(fuzz_relay PRIVATE -fsanitize=fuzzer)
+target_link_libraries(fuzz_relay webcam_relay ${catkin_LIBRARIES})
