@@ -92,8 +92,8 @@ public:
 private:
     void raw(const sensor_msgs::ImageConstPtr &in)
     {
-        send(webcam::RelayRaw(in->encoding, in->height, in->width, in->step, in->is_bigendian, in->data.data(),
-                      in->data.size(), options_),
+        send(webcam::RelayRaw(in->encoding, in->height, in->width, in->step, in->is_bigendian,
+                              in->data.data(), in->data.size(), options_),
              in->header);
     }
 

@@ -141,7 +141,7 @@ Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, u
 {
     const Encoding *e = Find(encoding);
     if (!e)
-        return Dropped("encoding " + encoding + " is not supported");
+        return Dropped("a frame of encoding '" + encoding + "', which the relay does not take");
     if (height == 0 || width == 0 || height > INT_MAX || width > INT_MAX / 4)
         return Dropped("a " + encoding + " frame of " + std::to_string(width) + "x" + std::to_string(height) +
                        " pixels");
