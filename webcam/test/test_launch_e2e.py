@@ -18,6 +18,11 @@ def services():
     return [s for s, _ in rosgraph.Master('/e2e').getSystemState()[2]]
 
 
+def subscribers(topic):
+    import rosgraph
+    return [n for t, nodes in rosgraph.Master('/e2e').getSystemState()[1] if t == topic for n in nodes]
+
+
 def jpeg_feed(topic):
     """Publishes a JPEG sensor_msgs/CompressedImage at each call."""
     import rospy
@@ -35,7 +40,7 @@ def raw_feed(topic):
 
 
 class Launch(unittest.TestCase):
-    def launch(self, *args, ns='', feed=None):
+    def launch(self, *args, ns='', feed=None, image='/image'):
         run = Viewer('/usr/bin/roslaunch', args=['webcam', 'viewer.launch'] + list(args), wait=False)
         try:
             wait_for('the viewer', lambda: ns + '/webcam_show' in services(), 60, period=0.2)
@@ -46,6 +51,7 @@ class Launch(unittest.TestCase):
                     feed()
                 return '###' in run.out
             wait_for('shown frames on the console', shown, 30, period=0.1)
+            self.assertIn(ns + '/camera_viewer', subscribers(ns + image))
         finally:
             rc = run.stop()
         self.assertEqual(rc, 0, run.err[-2000:])
@@ -62,6 +68,7 @@ class Launch(unittest.TestCase):
                  dict(feed=jpeg_feed('/cam/image_raw/compressed'))),
                 ('compressed, asked for', ['source:=compressed', 'topic:=/cam2/compressed'],
                  dict(feed=jpeg_feed('/cam2/compressed'))),
+                ('image topic renamed', ['image:=/viewer/in'], dict(image='/viewer/in')),
                 ('second camera in a namespace', ['ns:=rear', 'source:=solid', 'min:=1', 'max:=2'],
                  dict(ns='/rear'))]:
             with self.subTest(name):
