@@ -112,6 +112,11 @@ const Encoding *Find(const std::string &name)
     return nullptr;
 }
 
+Relayed Dropped(std::string why)
+{
+    return {cv::Mat(), "", std::move(why)};
+}
+
 // Made displayable: scaled, converted, or put blue-first.
 Relayed Displayable(cv::Mat frame, const Encoding &e, const RelayOptions &options)
 {
@@ -124,14 +129,9 @@ Relayed Displayable(cv::Mat frame, const Encoding &e, const RelayOptions &option
         else if (!options.keepOrder)
             BlueFirst(frame, encoding);
     } catch (const cv::Exception &err) {
-        return {cv::Mat(), "", std::string("a ") + e.name + " frame OpenCV cannot convert: " + err.what()};
+        return Dropped(std::string("a ") + e.name + " frame OpenCV cannot convert: " + err.what());
     }
     return {frame, encoding, ""};
-}
-
-Relayed Dropped(std::string why)
-{
-    return {cv::Mat(), "", std::move(why)};
 }
 
 }  // namespace
