@@ -16,11 +16,11 @@ DEB_ARM64 := g++-aarch64-linux-gnu libc6-dev-arm64-cross
 # machines without a display, and python3-xlib for the screenshot.
 DEB_DEMO := cmake g++ make catkin libroscpp-dev libstd-msgs-dev ros-std-msgs libsensor-msgs-dev python3-genpy python3-genmsg \
   python3-roslaunch python3-rosservice libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
-  libopencv-videoio-dev libopencv-highgui-dev libx11-dev xvfb xauth x11-utils python3-xlib
+  libopencv-videoio-dev libopencv-highgui-dev libx11-dev xvfb xauth python3-xlib
 # The viewer's tests on top: the ROS tools they drive, rosbag, OpenCV for
-# Python to look at screenshots, GoogleTest, valgrind.
+# Python to look at screenshots, GoogleTest, xkill (x11-utils), valgrind.
 DEB_VIEWER := $(DEB_DEMO) libgtest-dev rosbash python3-rosmaster python3-rostopic python3-rosnode python3-rospy \
-  python3-rosbag python3-sensor-msgs python3-yaml python3-opencv python3-numpy imagemagick libbenchmark-dev valgrind
+  python3-rosbag python3-sensor-msgs python3-yaml python3-opencv python3-numpy x11-utils libbenchmark-dev valgrind
 # libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
 DEB_FUZZ := clang libclang-rt-14-dev
 DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ)

@@ -57,32 +57,62 @@ def start_xvfb(spawn=subprocess.Popen, first=50):
     return proc, ':%d' % num
 
 
-def save_window(name, path):
-    """Saves the viewable window called name, on $DISPLAY, as a PNG file;
-    returns its width and height, or None while there is no such window.
-    Plain python3-xlib and zlib: no image library needed."""
-    import struct
-    import zlib
-    from Xlib import X, display
-    d = display.Display()
-    try:
-        def find(window):
-            for child in window.query_tree().children:
-                if child.get_wm_name() in (name, name.encode()) and \
-                        child.get_attributes().map_state == X.IsViewable:
-                    return child
-                found = find(child)
-                if found:
-                    return found
-            return None
-        window = find(d.screen().root)
-        if window is None:
-            return None
+def _find(window, name):
+    from Xlib import X
+    for child in window.query_tree().children:
+        if child.get_wm_name() in (name, name.encode()) and child.get_attributes().map_state == X.IsViewable:
+            return child
+        found = _find(child, name)
+        if found:
+            return found
+    return None
+
+
+def find_window(name, display=None):
+    """The id of the viewable window called name, on display (default
+    $DISPLAY), or None. A closed window's X resource can linger unmapped."""
+    return _on_window(name, display, lambda window: window.id)
+
+
+def window_image(name, display=None):
+    """That window's pixels as (width, height, bytes of B, G, R, unused per
+    pixel, row after row), or None while there is no such window."""
+    from Xlib import X
+
+    def grab(window):
         geometry = window.get_geometry()
         w, h = geometry.width, geometry.height
-        pixels = window.get_image(0, 0, w, h, X.ZPixmap, 0xffffffff).data  # B, G, R, unused
+        return w, h, window.get_image(0, 0, w, h, X.ZPixmap, 0xffffffff).data
+    return _on_window(name, display, grab)
+
+
+def _on_window(name, display, action):
+    """action(window) for the window called name, or None when there is no
+    display, no such window, or it goes while being looked at."""
+    from Xlib import display as xdisplay, error
+    try:
+        d = xdisplay.Display(display)
+    except error.DisplayError:
+        return None
+    try:
+        window = _find(d.screen().root, name)
+        return action(window) if window is not None else None
+    except error.XError:
+        return None
     finally:
         d.close()
+
+
+def save_window(name, path):
+    """Saves the window called name, on $DISPLAY, as a PNG file; returns its
+    width and height, or None while there is no such window. Plain
+    python3-xlib and zlib: no image library needed."""
+    import struct
+    import zlib
+    shot = window_image(name)
+    if shot is None:
+        return None
+    w, h, pixels = shot
     rows = bytearray()
     for y in range(h):
         line, rgb = pixels[4 * w * y:4 * w * (y + 1)], bytearray(3 * w)

@@ -17,6 +17,7 @@ import cv2
 import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
+import xserver  # noqa: E402
 from xserver import free_display, start_xvfb, wait_for  # noqa: E402
 
 DEVEL = os.environ.get('WEBCAM_DEVEL', os.path.join(os.path.dirname(__file__), '../../build/devel'))
@@ -253,23 +254,19 @@ def rosservice(name, args=None):
 
 
 def window_id(display=None):
-    """The viewer's window while it is on the screen (Qt keeps a closed
-    window's X resource, unmapped), on display or this process's own."""
-    where = ['-display', display] if display else []
-    tree = subprocess.run(['xwininfo', '-root', '-tree'] + where, capture_output=True, text=True).stdout
-    for wid in re.findall(r'^\s*(0x[0-9a-f]+) "%s"' % WINDOW, tree, re.M):
-        state = subprocess.run(['xwininfo', '-id', wid] + where, capture_output=True, text=True).stdout
-        if 'IsViewable' in state:
-            return wid
-    return None
+    """The viewer's window while it is on the screen, as a hex id, on
+    display or this process's own."""
+    wid = xserver.find_window(WINDOW, display)
+    return None if wid is None else hex(wid)
 
 
 def screenshot():
-    wid = window_id()
-    if not wid:
+    """The viewer's window as a B, G, R array, or None."""
+    shot = xserver.window_image(WINDOW)
+    if shot is None:
         return None
-    png = subprocess.run(['import', '-window', wid, 'png:-'], capture_output=True).stdout
-    return cv2.imdecode(np.frombuffer(png, np.uint8), cv2.IMREAD_COLOR) if png else None
+    w, h, pixels = shot
+    return np.ascontiguousarray(np.frombuffer(pixels, np.uint8).reshape(h, w, 4)[:, :, :3])
 
 
 def canvas(expected):
