@@ -10,17 +10,12 @@ import cv2
 import numpy as np
 
 import harness
-from harness import Viewer, rosservice, wait_for
+from harness import Viewer, graph_state, rosservice, wait_for
 
 
-def services():
-    import rosgraph
-    return [s for s, _ in rosgraph.Master('/e2e').getSystemState()[2]]
-
-
-def subscribers(topic):
-    import rosgraph
-    return [n for t, nodes in rosgraph.Master('/e2e').getSystemState()[1] if t == topic for n in nodes]
+def roslaunch(*args):
+    """roslaunch webcam viewer.launch args, its output gathered as it comes."""
+    return Viewer('/usr/bin/roslaunch', args=['webcam', 'viewer.launch'] + list(args), wait=False)
 
 
 def jpeg_feed(topic):
@@ -41,9 +36,9 @@ def raw_feed(topic):
 
 class Launch(unittest.TestCase):
     def launch(self, *args, ns='', feed=None, image='/image'):
-        run = Viewer('/usr/bin/roslaunch', args=['webcam', 'viewer.launch'] + list(args), wait=False)
+        run = roslaunch(*args)
         try:
-            wait_for('the viewer', lambda: ns + '/webcam_show' in services(), 60, period=0.2)
+            wait_for('the viewer', lambda: ns + '/webcam_show' in graph_state()[2], 60, period=0.2)
             rosservice(ns + '/webcam_show', "{args: ''}")
 
             def shown():
@@ -51,7 +46,7 @@ class Launch(unittest.TestCase):
                     feed()
                 return '###' in run.out
             wait_for('shown frames on the console', shown, 30, period=0.1)
-            self.assertIn(ns + '/camera_viewer', subscribers(ns + image))
+            self.assertIn(ns + '/camera_viewer', graph_state()[1].get(ns + image, []))
         finally:
             rc = run.stop()
         self.assertEqual(rc, 0, run.err[-2000:])
@@ -75,8 +70,7 @@ class Launch(unittest.TestCase):
                 self.launch(*args, **kw)
 
     def test_camera_without_a_camera_is_refused_plainly(self):
-        run = Viewer('/usr/bin/roslaunch', args=['webcam', 'viewer.launch', 'source:=camera', 'device:=9'],
-                     wait=False)
+        run = roslaunch('source:=camera', 'device:=9')
         run.proc.wait(60)
         self.assertIn('cannot open the camera source', run.err)
         self.assertIn('REQUIRED process [image_source', run.out + run.err)
