@@ -13,11 +13,6 @@
 
 namespace {
 
-const char *const kEncodings[] = {"bgr8",        "rgb8",        "bgra8",        "rgba8",        "mono8",
-                                  "bgr16",       "rgb16",       "bgra16",       "rgba16",       "mono16",
-                                  "8UC3",        "8UC1",        "16UC1",        "32FC1",        "yuv422",
-                                  "bayer_rggb8", "bayer_bggr8", "bayer_gbrg8",  "bayer_grbg8",  "bayer_rggb16",
-                                  "bayer_bggr16", "bayer_gbrg16", "bayer_grbg16", "64FC1"};
 const char *const kFormats[] = {"jpeg", "png", "bgr8; jpeg compressed bgr8", "rgb8; jpeg compressed bgr8",
                                 "mono16; png compressed", "16UC1; compressedDepth png", "32FC1; compressedDepth png",
                                 "16UC1; compressedDepth", "16UC1; compressedDepth rvl", ""};
@@ -39,7 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         options.max = in.ConsumeIntegralInRange(-70000, 70000);
     }
     const bool compressed = in.ConsumeBool();
-    const std::string name = compressed ? in.PickValueInArray(kFormats) : in.PickValueInArray(kEncodings);
+    // Every encoding the relay takes, and one it does not.
+    static const std::vector<std::string> encodings = [] {
+        std::vector<std::string> names = webcam::RelayedEncodings();
+        names.push_back("64FC1");
+        return names;
+    }();
+    const std::string name = compressed ? in.PickValueInArray(kFormats)
+                                        : encodings[in.ConsumeIntegralInRange<size_t>(0, encodings.size() - 1)];
     const uint32_t height = compressed ? 0 : Number(in), width = compressed ? 0 : Number(in);
     const uint32_t step = compressed ? 0 : Number(in);
     const bool bigEndian = in.ConsumeBool();

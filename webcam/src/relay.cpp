@@ -136,6 +136,14 @@ Relayed Displayable(cv::Mat frame, const Encoding &e, const RelayOptions &option
 
 }  // namespace
 
+std::vector<std::string> RelayedEncodings()
+{
+    std::vector<std::string> names;
+    for (const Encoding &e : kEncodings)
+        names.push_back(e.name);
+    return names;
+}
+
 Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, uint32_t step, bool bigEndian,
                  const uint8_t *data, size_t size, const RelayOptions &options)
 {

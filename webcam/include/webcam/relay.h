@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace webcam {
 
@@ -25,6 +26,9 @@ struct Relayed {
     std::string encoding;
     std::string why;
 };
+
+// The sensor_msgs encodings RelayRaw takes.
+std::vector<std::string> RelayedEncodings();
 
 // A sensor_msgs/Image's samples (rows of step bytes).
 Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, uint32_t step, bool bigEndian,
