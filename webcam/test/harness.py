@@ -166,9 +166,11 @@ def asan_env(**extra):
     return dict(os.environ, ASAN_OPTIONS='detect_leaks=0:halt_on_error=1', **extra)
 
 
-def source(**params):
-    """image_source with its private parameters, e.g. source(width=320, rate=30)."""
-    return _spawn([os.path.join(LIB, 'image_source')] + ['_%s:=%s' % kv for kv in params.items()],
+def source(node=None, **params):
+    """image_source with its private parameters, e.g. source(width=320, rate=30);
+    node names it (private parameters outlive a node on the master)."""
+    return _spawn([os.path.join(LIB, 'image_source')] + (['__name:=' + node] if node else []) +
+                  ['_%s:=%s' % kv for kv in params.items()],
                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 

@@ -4,6 +4,7 @@ depth, and the relay of a sensor_msgs/Image topic (what camera drivers,
 image_publisher and rosbag play publish)."""
 import os
 import subprocess
+import tempfile
 import unittest
 
 import cv2
@@ -13,12 +14,10 @@ import harness
 from harness import Viewer, rosservice, wait_canvas
 
 
-def source(*params):
-    # A node name of its own: private parameters outlive the node on the master.
+def source(**params):
+    """image_source under a name of its own each time."""
     source.runs += 1
-    name = '__name:=source%d' % source.runs
-    return harness._spawn([os.path.join(harness.LIB, 'image_source'), name] + list(params),
-                          stdout=subprocess.DEVNULL)
+    return harness.source('source%d' % source.runs, **params)
 
 
 source.runs = 0
@@ -31,25 +30,25 @@ class GeneratedFrames(unittest.TestCase):
         rosservice('/webcam_show', "{args: ''}")
 
     def test_solid_colour_keeps_its_channel_order(self):
-        src = source('_source:=solid', '_color:=10,20,30', '_encoding:=rgb', '_rate:=20')
+        src = source(source='solid', color='10,20,30', encoding='rgb', rate=20)
         self.addCleanup(src.kill)
         self.assertEqual(wait_canvas(np.full((480, 640, 3), (10, 20, 30), np.uint8)), 0)
 
     def test_mono_16_bit_pattern_is_shown(self):
-        src = source('_encoding:=mono', '_depth:=uint16', '_count:=5', '_rate:=20', '_width:=64', '_height:=48')
+        src = source(encoding='mono', depth='uint16', count=5, rate=20, width=64, height=48)
         self.assertEqual(src.wait(30), 0)
         self.assertEqual(self.viewer.wait_chars(5), '#####')
 
 
 class Relay(unittest.TestCase):
-    def relay(self, msg, *params, topic='/camera/image_raw', timeout=15):
+    def relay(self, msg, topic='/camera/image_raw', timeout=15, **params):
         import rospy
         from image_msgs.msg import Image as Ours
         got = []
         sub = rospy.Subscriber('/image', Ours, got.append)
         msgs = msg if isinstance(msg, list) else [msg]  # published in turn, the last one relayed
         pub = rospy.Publisher(topic, type(msgs[0]), queue_size=len(msgs))
-        src = source('_source:=topic', '_topic:=' + topic, *params)
+        src = source(source='topic', topic=topic, **params)
         try:
             # Resent until one arrives: the first can be lost while links form.
             def arrived():
@@ -75,7 +74,7 @@ class Relay(unittest.TestCase):
         swapped = b''.join(bytes(r[p + 2 - c] for p in (0, 3) for c in range(3)) for r in rows)
         self.assertEqual(bytes(out.uint8_data.data), swapped)
         # ...or in their own order when asked.
-        out = self.relay(msg, '_keep_order:=true')
+        out = self.relay(msg, keep_order='true')
         self.assertEqual((out.encoding, out.depth), ('rgb', 'uint8'))
         self.assertEqual(bytes(out.uint8_data.data), b''.join(r[:6] for r in rows))
 
@@ -101,7 +100,7 @@ class Relay(unittest.TestCase):
         self.assertEqual(list(out.uint8_data.data), [0, 0, 36, 255])
         # Fixed bounds instead of the frame's own.
         out = self.relay(Image(height=1, width=2, encoding='16UC1', step=4, data=struct.pack('<2H', 1000, 2000)),
-                         '_min:=0', '_max:=4000')
+                         min=0, max=4000)
         self.assertEqual(list(out.uint8_data.data), [64, 128])
 
     def test_compressed_streams_by_the_topic_type(self):
@@ -178,7 +177,7 @@ class Rosbag(unittest.TestCase):
         import rospy
         from sensor_msgs.msg import Image
         frames = bag_frames()
-        path = os.path.join(harness.tempfile.mkdtemp(prefix='orlin-bag-'), 'cameras.bag')
+        path = os.path.join(tempfile.mkdtemp(prefix='orlin-bag-'), 'cameras.bag')
         with rosbag.Bag(path, 'w') as bag:
             for i, (encoding, samples, _) in enumerate(frames):
                 msg = Image(height=H, width=W, encoding=encoding, step=samples.strides[0],
@@ -187,7 +186,7 @@ class Rosbag(unittest.TestCase):
         viewer = Viewer()
         self.addCleanup(viewer.stop)
         rosservice('/webcam_show', "{args: ''}")
-        relay = source('_source:=topic')
+        relay = source(source='topic')
         self.addCleanup(relay.kill)
         play = harness._spawn(['rosbag', 'play', '-q', '-d', '3', path], stdout=subprocess.DEVNULL)
         self.addCleanup(play.kill)
