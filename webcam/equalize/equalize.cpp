@@ -198,6 +198,92 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapVbmi(uint8_t *d
             row[b] = lut[b % 3][row[b]];
     }
 }
+
+// AVX2: 32 pixels at a time are split into their three channels with
+// byte shuffles (each 128-bit lane takes 16 pixels), each channel is looked
+// up in its 256-byte table, and the channels are interleaved again. vpshufb
+// looks up 16 entries by the low nibble and gives 0 where bit 7 of the index
+// is set, so a table is looked up as two halves of eight 16-entry rows: the
+// index minus 16k selects row k or above, and rows stored as the XOR of
+// neighbours telescope to the row the high nibble names. Bit 7 of the
+// sample picks the half.
+struct Avx2Tables {
+    alignas(32) uint8_t split[kChannels][kChannels][32];  // [input vector][channel]
+    alignas(32) uint8_t join[kChannels][kChannels][32];   // [output vector][channel]
+    alignas(32) uint8_t rows[kChannels][16][32];          // [channel][row]: lower half 0..7, upper 8..15
+};
+
+void BuildAvx2Tables(const Lut &lut, Avx2Tables &t)
+{
+    // Lane-local shuffles, the same in both lanes: 16 pixels are 48 bytes,
+    // three vectors.
+    for (int v = 0; v < kChannels; v++)
+        for (int c = 0; c < kChannels; c++)
+            for (int j = 0; j < 16; j++) {
+                const int from = kChannels * j + c - 16 * v, to = 16 * v + j;
+                t.split[v][c][j] = t.split[v][c][j + 16] = uint8_t(from >= 0 && from < 16 ? from : 0x80);
+                t.join[v][c][j] = t.join[v][c][j + 16] = uint8_t(to % kChannels == c ? to / kChannels : 0x80);
+            }
+    for (int c = 0; c < kChannels; c++)
+        for (int k = 0; k < 16; k++)
+            for (int j = 0; j < 16; j++) {
+                const bool first = k % 8 == 0;
+                const uint8_t entry = uint8_t(lut[c][16 * k + j] ^ (first ? 0 : lut[c][16 * (k - 1) + j]));
+                t.rows[c][k][j] = t.rows[c][k][j + 16] = entry;
+            }
+}
+
+__attribute__((target("avx2"))) inline __m256i Load32(const uint8_t *p)
+{
+    return _mm256_load_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+__attribute__((target("avx2"))) inline __m256i LookUpAvx2(const uint8_t (&rows)[16][32], __m256i x)
+{
+    const __m256i sixteen = _mm256_set1_epi8(16);
+    __m256i lower = x, upper = _mm256_xor_si256(x, _mm256_set1_epi8(char(0x80)));
+    __m256i lo = _mm256_shuffle_epi8(Load32(rows[0]), lower);
+    __m256i hi = _mm256_shuffle_epi8(Load32(rows[8]), upper);
+    for (int k = 1; k < 8; k++) {
+        lower = _mm256_sub_epi8(lower, sixteen);
+        upper = _mm256_sub_epi8(upper, sixteen);
+        lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Load32(rows[k]), lower));
+        hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Load32(rows[8 + k]), upper));
+    }
+    return _mm256_blendv_epi8(lo, hi, x);
+}
+
+__attribute__((target("avx2"))) void RemapAvx2(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
+{
+    Avx2Tables t;
+    BuildAvx2Tables(lut, t);
+    for (int r = 0; r < rows; r++) {
+        uint8_t *px = data + size_t(r) * stride;
+        int i = 0;
+        for (; i + 32 <= cols; i += 32, px += 32 * kChannels) {
+            __m256i in[kChannels], plane[kChannels];
+            for (int v = 0; v < kChannels; v++)
+                in[v] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i *>(px + 48 + 16 * v),
+                                            reinterpret_cast<const __m128i *>(px + 16 * v));
+            for (int c = 0; c < kChannels; c++) {
+                __m256i p = _mm256_shuffle_epi8(in[0], Load32(t.split[0][c]));
+                p = _mm256_or_si256(p, _mm256_shuffle_epi8(in[1], Load32(t.split[1][c])));
+                p = _mm256_or_si256(p, _mm256_shuffle_epi8(in[2], Load32(t.split[2][c])));
+                plane[c] = LookUpAvx2(t.rows[c], p);
+            }
+            for (int v = 0; v < kChannels; v++) {
+                __m256i out = _mm256_shuffle_epi8(plane[0], Load32(t.join[v][0]));
+                out = _mm256_or_si256(out, _mm256_shuffle_epi8(plane[1], Load32(t.join[v][1])));
+                out = _mm256_or_si256(out, _mm256_shuffle_epi8(plane[2], Load32(t.join[v][2])));
+                _mm256_storeu2_m128i(reinterpret_cast<__m128i *>(px + 48 + 16 * v),
+                                     reinterpret_cast<__m128i *>(px + 16 * v), out);
+            }
+        }
+        for (; i < cols; i++, px += kChannels)
+            for (int c = 0; c < kChannels; c++)
+                px[c] = lut[c][px[c]];
+    }
+}
 #endif
 
 #if defined(__aarch64__)
@@ -253,11 +339,32 @@ void RemapNeon(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
 
 }  // namespace
 
+const char *EqualizePathName(EqualizePath path)
+{
+    switch (path) {
+    case EqualizePath::Portable:
+        return "portable";
+    case EqualizePath::Avx2:
+        return "avx2";
+    case EqualizePath::Avx512:
+        return "avx512";
+    case EqualizePath::Neon:
+        return "neon";
+    }
+    return "?";
+}
+
 bool EqualizePathAvailable(EqualizePath path)
 {
     switch (path) {
     case EqualizePath::Portable:
         return true;
+    case EqualizePath::Avx2:
+#if defined(__x86_64__)
+        return __builtin_cpu_supports("avx2");
+#else
+        return false;
+#endif
     case EqualizePath::Neon:
 #if defined(__aarch64__)
         return true;  // Advanced SIMD is part of every 64-bit ARM core
@@ -278,7 +385,7 @@ bool EqualizePathAvailable(EqualizePath path)
 EqualizePath EqualizeBestPath()
 {
     static const EqualizePath best = [] {
-        for (EqualizePath p : {EqualizePath::Neon, EqualizePath::Avx512})
+        for (EqualizePath p : {EqualizePath::Neon, EqualizePath::Avx512, EqualizePath::Avx2})
             if (EqualizePathAvailable(p))
                 return p;
         return EqualizePath::Portable;
@@ -303,6 +410,9 @@ void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride, EqualizeP
 #if defined(__x86_64__)
     case EqualizePath::Avx512:
         RemapVbmi(data, rows, cols, stride, lut);
+        return;
+    case EqualizePath::Avx2:
+        RemapAvx2(data, rows, cols, stride, lut);
         return;
 #endif
     default:

@@ -40,19 +40,14 @@ std::vector<uint8_t> Make(const Case &c, std::mt19937 &rng)
     return bytes;
 }
 
-const char *Name(EqualizePath p)
-{
-    return p == EqualizePath::Avx512 ? "AVX-512 VBMI" : p == EqualizePath::Neon ? "NEON" : "portable";
-}
-
 TEST(EqualizePaths, EveryPathGivesTheReferenceBytes)
 {
     std::vector<EqualizePath> paths;
-    for (EqualizePath p : {EqualizePath::Portable, EqualizePath::Avx512, EqualizePath::Neon}) {
+    for (EqualizePath p : webcam::kEqualizePaths) {
         if (webcam::EqualizePathAvailable(p))
             paths.push_back(p);
         else
-            std::printf("[ SKIPPED  ] the %s path: not on this CPU\n", Name(p));
+            std::printf("[ SKIPPED  ] the %s path: not on this CPU\n", webcam::EqualizePathName(p));
     }
     std::mt19937 rng(11);
     std::vector<Case> cases;
@@ -69,7 +64,7 @@ TEST(EqualizePaths, EveryPathGivesTheReferenceBytes)
         for (EqualizePath p : paths) {
             std::vector<uint8_t> out = source;
             webcam::EqualizeClipped(out.data(), c.rows, c.cols, stride, p);
-            ASSERT_EQ(out, reference) << Name(p) << " on " << c.rows << "x" << c.cols << " pad " << c.pad
+            ASSERT_EQ(out, reference) << webcam::EqualizePathName(p) << " on " << c.rows << "x" << c.cols << " pad " << c.pad
                                       << " kind " << int(c.kind);
         }
     }

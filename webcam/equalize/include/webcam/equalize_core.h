@@ -18,7 +18,10 @@ void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride);
 
 // The ways the remap can run; EqualizeClipped takes the best this CPU
 // offers, chosen once at run time. Every path gives the same bytes.
-enum class EqualizePath { Portable, Avx512, Neon };
+enum class EqualizePath { Portable, Avx2, Avx512, Neon };
+constexpr EqualizePath kEqualizePaths[] = {EqualizePath::Portable, EqualizePath::Avx2, EqualizePath::Avx512,
+                                           EqualizePath::Neon};
+const char *EqualizePathName(EqualizePath path);  // "portable", "avx2", "avx512", "neon"
 bool EqualizePathAvailable(EqualizePath path);
 EqualizePath EqualizeBestPath();
 // One path in particular (the portable one if this CPU lacks it).
