@@ -69,38 +69,83 @@ struct PairTable {
     uint32_t blueGreen[kValues * kValues];
 };
 
+// Whether the four pixels from px on are one colour: bytes 0..7 equal
+// bytes 3..10, and byte 8 equals byte 11.
+inline bool OneColour(const uint8_t *px)
+{
+    uint64_t a, b;
+    std::memcpy(&a, px, 8);
+    std::memcpy(&b, px + 3, 8);
+    return a == b && px[8] == px[11];
+}
+
+// Whether most four-pixel blocks of every 16th row are one colour (a test
+// pattern, a rendered scene, a saturated sky). Then counting by blocks pays;
+// on camera noise the check would only cost.
+bool MostlyFlat(const uint8_t *data, int rows, int cols, size_t stride)
+{
+    int64_t flat = 0, blocks = 0;
+    for (int r = 0; r < rows; r += 16) {
+        const uint8_t *px = data + size_t(r) * stride;
+        for (int i = 0; i + 4 <= cols; i += 4, px += 4 * kChannels, blocks++)
+            flat += OneColour(px);
+    }
+    return flat * 2 > blocks;
+}
+
+// Counts the rows' pixels in fours: a blue-green pair and red per pixel, or,
+// where kBlocks and the four are one colour, four at once. Leftover pixels
+// of a row go into counts sample by sample.
+template <bool kBlocks>
+void CountPairs(const uint8_t *data, int rows, int cols, size_t stride, uint32_t *bg, uint32_t (&red)[4][kValues],
+                uint32_t (&counts)[kChannels][kValues])
+{
+    for (int r = 0; r < rows; r++) {
+        const uint8_t *px = data + size_t(r) * stride;
+        int i = 0;
+        for (; i + 4 <= cols; i += 4, px += 4 * kChannels) {
+            if (kBlocks && OneColour(px)) {
+                bg[px[0] | px[1] << 8] += 4;
+                red[0][px[2]] += 4;
+                continue;
+            }
+            for (int k = 0; k < 4; k++) {
+                bg[px[kChannels * k] | px[kChannels * k + 1] << 8]++;
+                red[k][px[kChannels * k + 2]]++;
+            }
+        }
+        for (; i < cols; i++, px += kChannels)
+            for (int c = 0; c < kChannels; c++)
+                counts[c][px[c]]++;
+    }
+}
+
 void Count(const uint8_t *data, int rows, int cols, size_t stride, uint32_t (&counts)[kChannels][kValues])
 {
     std::fill(&counts[0][0], &counts[0][0] + kChannels * kValues, 0u);
     // Clearing and summing the pair table costs about what counting 64 K
     // pixels does: smaller frames are counted sample by sample.
-    const bool pairs = int64_t(rows) * cols >= (1 << 16);
+    if (int64_t(rows) * cols < (1 << 16)) {
+        for (int r = 0; r < rows; r++)
+            for (const uint8_t *px = data + size_t(r) * stride; px < data + size_t(r) * stride + size_t(cols) * kChannels;
+                 px += kChannels)
+                for (int c = 0; c < kChannels; c++)
+                    counts[c][px[c]]++;
+        return;
+    }
     // Allocated once per thread that equalizes, not per frame.
     thread_local std::unique_ptr<PairTable> table;
-    uint32_t *bg = nullptr;
-    if (pairs) {
-        if (!table)
-            table.reset(new PairTable);
-        bg = table->blueGreen;
-        std::fill(bg, bg + kValues * kValues, 0u);
-    }
+    if (!table)
+        table.reset(new PairTable);
+    uint32_t *bg = table->blueGreen;
+    std::fill(bg, bg + kValues * kValues, 0u);
     uint32_t red[4][kValues] = {};
-    for (int r = 0; r < rows; r++) {
-        const uint8_t *px = data + size_t(r) * stride;
-        int i = 0;
-        for (; pairs && i + 4 <= cols; i += 4, px += 4 * kChannels)
-            for (int k = 0; k < 4; k++) {
-                bg[px[kChannels * k] | px[kChannels * k + 1] << 8]++;
-                red[k][px[kChannels * k + 2]]++;
-            }
-        for (; i < cols; i++, px += kChannels)
-            for (int c = 0; c < kChannels; c++)
-                counts[c][px[c]]++;
-    }
+    if (MostlyFlat(data, rows, cols, stride))
+        CountPairs<true>(data, rows, cols, stride, bg, red, counts);
+    else
+        CountPairs<false>(data, rows, cols, stride, bg, red, counts);
     for (int v = 0; v < kValues; v++)
         counts[2][v] += red[0][v] + red[1][v] + red[2][v] + red[3][v];
-    if (!pairs)
-        return;
     for (int green = 0; green < kValues; green++)
         for (int blue = 0; blue < kValues; blue++) {
             const uint32_t n = bg[green << 8 | blue];

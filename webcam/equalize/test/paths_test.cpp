@@ -14,7 +14,7 @@ using webcam::EqualizePath;
 
 namespace {
 
-enum Kind { kSpread, kFlat, kTwoLevel, kOneBin };
+enum Kind { kSpread, kFlat, kTwoLevel, kOneBin, kStripes };
 
 struct Case {
     int rows, cols, pad;
@@ -35,6 +35,9 @@ std::vector<uint8_t> Make(const Case &c, std::mt19937 &rng)
             case kFlat: b = uint8_t((pixel + size_t(r) * size_t(c.cols) + i % 3 * 85) % 256); break;
             case kTwoLevel: b = (r + int(pixel)) % 2 ? 255 : 0; break;
             case kOneBin: b = uint8_t(base); break;
+            case kStripes:  // flat stripes, none of them clipped, and specks between
+                b = (pixel * 7 + size_t(r)) % 11 ? uint8_t(base + 11 * (pixel / 97) + 29 * (i % 3)) : uint8_t(rng());
+                break;
             }
         }
     return bytes;
@@ -53,7 +56,7 @@ TEST(EqualizePaths, EveryPathGivesTheReferenceBytes)
     std::vector<Case> cases;
     for (int round = 0; round < 60; round++)
         cases.push_back({1 + int(rng() % 40), 1 + int(rng() % 140), int(rng() % 5), Kind(round % 4)});
-    for (Kind k : {kSpread, kFlat, kTwoLevel, kOneBin})
+    for (Kind k : {kSpread, kFlat, kTwoLevel, kOneBin, kStripes})
         cases.push_back({1080, 1920 + 5, 3, k});  // rows end five pixels past a block
     cases.push_back({300, 259, 2, kSpread});      // counted in pairs, three pixels left over a row
     for (const Case &c : cases) {
