@@ -21,12 +21,14 @@ cv::Mat Frame(int width, int height, int content)
 {
     if (content == kOneBin)
         return cv::Mat(height, width, CV_8UC3, cv::Scalar::all(97));
-    // Smooth shapes with sensor noise: a skewed, clipped histogram.
-    cv::Mat coarse(height / 16, width / 16, CV_8UC3), frame, noise(height, width, CV_8UC3);
+    // Smooth shapes with sensor noise: a skewed, clipped histogram. The
+    // noise is drawn signed (into 8 bits it would saturate at 0 and only
+    // ever brighten).
+    cv::Mat coarse(height / 16, width / 16, CV_8UC3), frame, noise(height, width, CV_16SC3);
     cv::randn(coarse, cv::Scalar(90, 120, 140), cv::Scalar(40, 50, 60));
     cv::resize(coarse, frame, cv::Size(width, height), 0, 0, cv::INTER_CUBIC);
     cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(4));
-    cv::add(frame, noise, frame);
+    cv::add(frame, noise, frame, cv::noArray(), CV_8UC3);
     return frame;
 }
 

@@ -2,10 +2,11 @@
 """CPU per frame of the whole viewer, against Debian's stock image_view on
 the same frames in the same run, and where a shown frame's CPU goes.
 
-Moving 1920x1080 colour frames at 30 fps (our viewer gets them as
-image_msgs/Image, image_view as sensor_msgs/Image, serialized once so the
+Moving 1920x1080 camera-like colour frames at 30 fps (our viewer gets them
+as image_msgs/Image, image_view as sensor_msgs/Image, serialized once so the
 publisher stays light) are shown in a window on Xvfb; each viewer runs alone
-while it is measured. CPU is user + system time of all the process's
+while it is measured. One more run equalizes a flat test pattern, which is
+counted by blocks. CPU is user + system time of all the process's
 threads. 'shown' counts the frames the viewer marked '#' (image_view has no
 such count). Then, with perf sampling the viewer shown and equalizing, each
 sample is put into the first stage its call chain passes through."""
@@ -43,7 +44,19 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
 
 
-def frames():
+def camera_frames():
+    """Camera-like: smooth shapes with sensor noise (as the equalization
+    bench makes them), drifting sideways, a fresh noise draw per frame."""
+    import cv2
+    rng = np.random.default_rng(7)
+    coarse = rng.normal((90, 120, 140), (40, 50, 60), (HEIGHT // 16, WIDTH // 16, 3)).clip(0, 255).astype(np.uint8)
+    smooth = cv2.resize(coarse, (WIDTH, HEIGHT), interpolation=cv2.INTER_CUBIC).astype(np.int16)
+    return [(np.roll(smooth, 24 * n, axis=1) + rng.normal(0, 4, smooth.shape)).clip(0, 255).astype(np.uint8)
+            for n in range(8)]
+
+
+def pattern_frames():
+    """A flat test pattern: four bars and a dark square moving over them."""
     base = np.zeros((HEIGHT, WIDTH, 3), np.uint8)
     for i, colour in enumerate([(255, 255, 255), (0, 255, 255), (255, 255, 0), (0, 255, 0)]):
         base[:, i * WIDTH // 4:(i + 1) * WIDTH // 4] = colour
@@ -109,23 +122,25 @@ def main():
     from image_msgs.msg import Image
     from sensor_msgs.msg import Image as SensorImage
 
-    pictures = frames()
+    pictures = camera_frames()
     ours = [harness.wire(harness.image_msg(f)) for f in pictures]
+    pattern = [harness.wire(harness.image_msg(f)) for f in pattern_frames()]
     theirs = [harness.wire(SensorImage(height=HEIGHT, width=WIDTH, encoding='bgr8', step=3 * WIDTH, data=f.tobytes()))
               for f in pictures]
     results, profile = {}, None
     pub, Raw = raw_publisher('/image', Image)
-    for mode in ('hidden', 'shown', 'shown + equalizing'):
+    for mode, messages in (('hidden', ours), ('shown', ours), ('shown + equalizing', ours),
+                           ('shown + equalizing, pattern', pattern)):
         viewer = harness.Viewer()
         if mode != 'hidden':
             harness.rosservice('/webcam_show', "{args: ''}")
         harness.rosservice('/webcam_set', "{setting: 'he', value: '%s'}" % ('on' if 'equal' in mode else 'off'))
         harness.wait_for('the viewer', lambda: pub.get_num_connections() > 0)
         time.sleep(0.5)
-        ms, sent, shown = measure(viewer.proc.pid, lambda raw: pub.publish(Raw(raw)), ours,
+        ms, sent, shown = measure(viewer.proc.pid, lambda raw: pub.publish(Raw(raw)), messages,
                                   lambda: viewer.out.count('#'))
         results['orlin ' + mode] = (ms, sent, shown if mode != 'hidden' else None)
-        if 'equal' in mode:
+        if mode == 'shown + equalizing':
             feeding = [True]
 
             def feed():
@@ -159,7 +174,7 @@ def main():
     for name, (ms, sent, shown) in results.items():
         shown_text = '%3d of %3d shown (%3.0f%%)' % (shown, sent, 100.0 * shown / sent) if shown is not None else \
             '%3d sent%16s' % (sent, '')
-        print('  %-30s %6.2f ms/frame  %s  %5.2fx image_view' % (name, ms, shown_text, ms / base))
+        print('  %-34s %6.2f ms/frame  %s  %5.2fx image_view' % (name, ms, shown_text, ms / base))
     if profile and sum(profile.values()):
         total = sum(profile.values())
         ms = results['orlin shown + equalizing'][0]
