@@ -5,9 +5,10 @@ the same frames in the same run, and where a shown frame's CPU goes.
 Moving 1920x1080 camera-like colour frames at 30 fps (our viewer gets them
 as image_msgs/Image, image_view as sensor_msgs/Image, serialized once so the
 publisher stays light) are shown in a window on Xvfb; each viewer runs alone
-while it is measured. One more run equalizes a flat test pattern, which is
-counted by blocks. CPU is user + system time of all the process's
-threads. 'shown' counts the frames the viewer marked '#' (image_view has no
+while it is measured, and every run is repeated in rounds (ROUNDS, 3) of
+SECONDS_EACH (6) seconds, the median reported. One more run equalizes a flat
+test pattern, which is counted by blocks. CPU is user + system time of all
+the process's threads. 'shown' counts the frames the viewer marked '#' (image_view has no
 such count). Then, with perf sampling the viewer shown and equalizing, each
 sample is put into the first stage its call chain passes through."""
 import os
@@ -26,7 +27,8 @@ import numpy as np  # noqa: E402
 
 WIDTH, HEIGHT = 1920, 1080
 RATE = float(os.environ.get('RATE', '30'))
-SECONDS = float(os.environ.get('SECONDS_EACH', '10'))
+SECONDS = float(os.environ.get('SECONDS_EACH', '6'))
+ROUNDS = int(os.environ.get('ROUNDS', '3'))
 # Stages, first match in a sample's call chain wins (innermost frame first).
 STAGES = [
     ('equalization', r'EqualizeClipped|webcam::\(anonymous namespace\)::(Count|Remap|ByteTables)'),
@@ -127,50 +129,71 @@ def main():
     pattern = [harness.wire(harness.image_msg(f)) for f in pattern_frames()]
     theirs = [harness.wire(SensorImage(height=HEIGHT, width=WIDTH, encoding='bgr8', step=3 * WIDTH, data=f.tobytes()))
               for f in pictures]
-    results, profile = {}, None
     pub, Raw = raw_publisher('/image', Image)
-    for mode, messages in (('hidden', ours), ('shown', ours), ('shown + equalizing', ours),
-                           ('shown + equalizing, pattern', pattern)):
+    spub, SRaw = raw_publisher('/camera', SensorImage)
+
+    def orlin(mode, messages, profiled=False):
         viewer = harness.Viewer()
         if mode != 'hidden':
             harness.rosservice('/webcam_show', "{args: ''}")
         harness.rosservice('/webcam_set', "{setting: 'he', value: '%s'}" % ('on' if 'equal' in mode else 'off'))
         harness.wait_for('the viewer', lambda: pub.get_num_connections() > 0)
         time.sleep(0.5)
-        ms, sent, shown = measure(viewer.proc.pid, lambda raw: pub.publish(Raw(raw)), messages,
-                                  lambda: viewer.out.count('#'))
-        results['orlin ' + mode] = (ms, sent, shown if mode != 'hidden' else None)
-        if mode == 'shown + equalizing':
+        if profiled:
             feeding = [True]
 
             def feed():
                 i = 0
                 while feeding[0]:
-                    pub.publish(Raw(ours[i % len(ours)]))
+                    pub.publish(Raw(messages[i % len(messages)]))
                     i += 1
                     time.sleep(1.0 / RATE)
             t = threading.Thread(target=feed, daemon=True)
             t.start()
-            profile = stages(viewer.proc.pid, SECONDS)
+            result = stages(viewer.proc.pid, SECONDS)
             feeding[0] = False
             t.join()
+        else:
+            ms, sent, shown = measure(viewer.proc.pid, lambda raw: pub.publish(Raw(raw)), messages,
+                                      lambda: viewer.out.count('#'))
+            result = (ms, sent, shown if mode != 'hidden' else None)
         viewer.stop()
+        return result
 
-    view = harness._spawn(['/usr/lib/nodelet/nodelet', 'standalone', 'image_view/image', 'image:=/camera'],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    spub, SRaw = raw_publisher('/camera', SensorImage)
-    harness.wait_for('image_view', lambda: spub.get_num_connections() > 0, timeout=20)
-    time.sleep(0.5)
-    ms, sent, _ = measure(view.pid, lambda raw: spub.publish(SRaw(raw)), theirs)
-    results['image_view shown (baseline)'] = (ms, sent, None)
-    view.send_signal(2)
+    def image_view():
+        view = harness._spawn(['/usr/lib/nodelet/nodelet', 'standalone', 'image_view/image', 'image:=/camera'],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        harness.wait_for('image_view', lambda: spub.get_num_connections() > 0, timeout=20)
+        time.sleep(0.5)
+        ms, sent, _ = measure(view.pid, lambda raw: spub.publish(SRaw(raw)), theirs)
+        view.send_signal(2)
+        try:
+            view.wait(10)
+        except subprocess.TimeoutExpired:
+            view.kill()
+            view.wait()
+        harness.wait_for('image_view to leave', lambda: spub.get_num_connections() == 0, timeout=20)
+        return ms, sent, None
+
+    # Rounds of every run in turn, and the median of each: the machine's
+    # slow stretches then fall on all runs alike, not on one.
+    runs = [('orlin hidden', lambda: orlin('hidden', ours)), ('orlin shown', lambda: orlin('shown', ours)),
+            ('orlin shown + equalizing', lambda: orlin('shown + equalizing', ours)),
+            ('orlin shown + equalizing, pattern', lambda: orlin('shown + equalizing', pattern)),
+            ('image_view shown (baseline)', image_view)]
+    rounds = {name: [] for name, _ in runs}
+    for _ in range(ROUNDS):
+        for name, run in runs:
+            rounds[name].append(run())
+    results = {name: sorted(r)[len(r) // 2] for name, r in rounds.items()}
+    profile = orlin('shown + equalizing', ours, profiled=True)
 
     base = results['image_view shown (baseline)'][0]
     cpu = open('/proc/cpuinfo').read()
     model = re.search(r'model name\s*:\s*(.*)', cpu)
     print('CPU: %s, %d cores' % (model.group(1) if model else '?', os.cpu_count()))
-    print('%dx%d bgr frames at %.0f fps, %.0f s each; CPU of the viewer process (all threads) per frame:'
-          % (WIDTH, HEIGHT, RATE, SECONDS))
+    print('%dx%d bgr frames at %.0f fps, %.0f s a run, median of %d rounds; CPU of the viewer process '
+          '(all threads) per frame:' % (WIDTH, HEIGHT, RATE, SECONDS, ROUNDS))
     for name, (ms, sent, shown) in results.items():
         shown_text = '%3d of %3d shown (%3.0f%%)' % (shown, sent, 100.0 * shown / sent) if shown is not None else \
             '%3d sent%16s' % (sent, '')
