@@ -57,6 +57,21 @@ uint8_t *Row(uint8_t *data, size_t stride, int r)
 
 using Lut = uint8_t[kChannels][kValues];
 
+// The plain way, for pixels no faster loop takes (small frames, rows' ends).
+void CountPixels(const uint8_t *px, int n, uint32_t (&counts)[kChannels][kValues])
+{
+    for (; n > 0; n--, px += kChannels)
+        for (int c = 0; c < kChannels; c++)
+            counts[c][px[c]]++;
+}
+
+void RemapPixels(uint8_t *px, int n, const Lut &lut)
+{
+    for (; n > 0; n--, px += kChannels)
+        for (int c = 0; c < kChannels; c++)
+            px[c] = lut[c][px[c]];
+}
+
 // Counts every channel's values with two counter increments per pixel
 // instead of three: a pixel's blue and green samples count as one 16-bit
 // pair, whose table's rows and columns sum to the two channels' counts, and
@@ -114,9 +129,7 @@ void CountPairs(const uint8_t *data, int rows, int cols, size_t stride, uint32_t
                 red[k][px[kChannels * k + 2]]++;
             }
         }
-        for (; i < cols; i++, px += kChannels)
-            for (int c = 0; c < kChannels; c++)
-                counts[c][px[c]]++;
+        CountPixels(px, cols - i, counts);
     }
 }
 
@@ -127,10 +140,7 @@ void Count(const uint8_t *data, int rows, int cols, size_t stride, uint32_t (&co
     // pixels does: smaller frames are counted sample by sample.
     if (int64_t(rows) * cols < (1 << 16)) {
         for (int r = 0; r < rows; r++)
-            for (const uint8_t *px = data + size_t(r) * stride; px < data + size_t(r) * stride + size_t(cols) * kChannels;
-                 px += kChannels)
-                for (int c = 0; c < kChannels; c++)
-                    counts[c][px[c]]++;
+            CountPixels(data + size_t(r) * stride, cols, counts);
         return;
     }
     // Allocated once per thread that equalizes, not per frame.
@@ -182,13 +192,22 @@ void RemapPortable(uint8_t *data, int rows, int cols, size_t stride, const Lut &
                 out[k] = lut[k % 3][in[k]];
             std::memcpy(px, out, 12);
         }
-        for (; i < cols; i++, px += kChannels)
-            for (int c = 0; c < kChannels; c++)
-                px[c] = lut[c][px[c]];
+        RemapPixels(px, cols - i, lut);
     }
 }
 
 #if defined(__x86_64__)
+// The positions of a channel's samples in 64 bytes that start at a byte
+// offset of phase (mod 3) in a row, as bits.
+constexpr uint64_t PositionsOf(int channel, int phase)
+{
+    uint64_t bits = 0;
+    for (int j = 0; j < 64; j++)
+        if ((phase + j) % kChannels == channel)
+            bits |= uint64_t(1) << j;
+    return bits;
+}
+
 // AVX-512 VBMI: vpermi2b looks up 64 bytes at once in a 128-byte table, so a
 // channel's 256-byte table is two lookups and a blend on bit 7 of the
 // sample. All three channels' tables stay in registers; a 64-byte block of
@@ -210,17 +229,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapVbmi(uint8_t *d
     }
     // Masks of the positions of channels 1 and 2 in a block starting at a
     // byte offset of phase (mod 3); the rest are channel 0.
-    __mmask64 one[3], two[3];
-    for (int phase = 0; phase < 3; phase++) {
-        uint64_t m1 = 0, m2 = 0;
-        for (int j = 0; j < 64; j++) {
-            const int c = (phase + j) % 3;
-            m1 |= uint64_t(c == 1) << j;
-            m2 |= uint64_t(c == 2) << j;
-        }
-        one[phase] = m1;
-        two[phase] = m2;
-    }
+    constexpr __mmask64 one[3] = {PositionsOf(1, 0), PositionsOf(1, 1), PositionsOf(1, 2)};
+    constexpr __mmask64 two[3] = {PositionsOf(2, 0), PositionsOf(2, 1), PositionsOf(2, 2)};
     for (int r = 0; r < rows; r++) {
         uint8_t *row = data + size_t(r) * stride;
         const size_t bytes = size_t(cols) * kChannels;
@@ -252,29 +262,36 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapVbmi(uint8_t *d
 // index minus 16k selects row k or above, and rows stored as the XOR of
 // neighbours telescope to the row the high nibble names. Bit 7 of the
 // sample picks the half.
-struct Avx2Tables {
-    alignas(32) uint8_t split[kChannels][kChannels][32];  // [input vector][channel]
-    alignas(32) uint8_t join[kChannels][kChannels][32];   // [output vector][channel]
-    alignas(32) uint8_t rows[kChannels][16][32];          // [channel][row]: lower half 0..7, upper 8..15
+// Lane-local shuffles, the same in both lanes (16 pixels are 48 bytes,
+// three vectors): split gathers a channel's samples from each input vector,
+// join puts them back into each output vector.
+struct Avx2Shuffles {
+    alignas(32) uint8_t split[kChannels][kChannels][32] = {};  // [input vector][channel]
+    alignas(32) uint8_t join[kChannels][kChannels][32] = {};   // [output vector][channel]
+    constexpr Avx2Shuffles()
+    {
+        for (int v = 0; v < kChannels; v++)
+            for (int c = 0; c < kChannels; c++)
+                for (int j = 0; j < 16; j++) {
+                    const int from = kChannels * j + c - 16 * v, to = 16 * v + j;
+                    split[v][c][j] = split[v][c][j + 16] = uint8_t(from >= 0 && from < 16 ? from : 0x80);
+                    join[v][c][j] = join[v][c][j + 16] = uint8_t(to % kChannels == c ? to / kChannels : 0x80);
+                }
+    }
 };
+constexpr Avx2Shuffles kAvx2Shuffles;
 
-void BuildAvx2Tables(const Lut &lut, Avx2Tables &t)
+// A frame's tables as vpshufb rows: [channel][row], lower half 0..7, upper 8..15.
+using Avx2Rows = uint8_t[kChannels][16][32];
+
+void BuildAvx2Rows(const Lut &lut, Avx2Rows &rows)
 {
-    // Lane-local shuffles, the same in both lanes: 16 pixels are 48 bytes,
-    // three vectors.
-    for (int v = 0; v < kChannels; v++)
-        for (int c = 0; c < kChannels; c++)
-            for (int j = 0; j < 16; j++) {
-                const int from = kChannels * j + c - 16 * v, to = 16 * v + j;
-                t.split[v][c][j] = t.split[v][c][j + 16] = uint8_t(from >= 0 && from < 16 ? from : 0x80);
-                t.join[v][c][j] = t.join[v][c][j + 16] = uint8_t(to % kChannels == c ? to / kChannels : 0x80);
-            }
     for (int c = 0; c < kChannels; c++)
         for (int k = 0; k < 16; k++)
             for (int j = 0; j < 16; j++) {
                 const bool first = k % 8 == 0;
                 const uint8_t entry = uint8_t(lut[c][16 * k + j] ^ (first ? 0 : lut[c][16 * (k - 1) + j]));
-                t.rows[c][k][j] = t.rows[c][k][j + 16] = entry;
+                rows[c][k][j] = rows[c][k][j + 16] = entry;
             }
 }
 
@@ -300,8 +317,9 @@ __attribute__((target("avx2"))) inline __m256i LookUpAvx2(const uint8_t (&rows)[
 
 __attribute__((target("avx2"))) void RemapAvx2(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
 {
-    Avx2Tables t;
-    BuildAvx2Tables(lut, t);
+    const Avx2Shuffles &t = kAvx2Shuffles;
+    alignas(32) Avx2Rows tables;
+    BuildAvx2Rows(lut, tables);
     for (int r = 0; r < rows; r++) {
         uint8_t *px = data + size_t(r) * stride;
         int i = 0;
@@ -314,7 +332,7 @@ __attribute__((target("avx2"))) void RemapAvx2(uint8_t *data, int rows, int cols
                 __m256i p = _mm256_shuffle_epi8(in[0], Load32(t.split[0][c]));
                 p = _mm256_or_si256(p, _mm256_shuffle_epi8(in[1], Load32(t.split[1][c])));
                 p = _mm256_or_si256(p, _mm256_shuffle_epi8(in[2], Load32(t.split[2][c])));
-                plane[c] = LookUpAvx2(t.rows[c], p);
+                plane[c] = LookUpAvx2(tables[c], p);
             }
             for (int v = 0; v < kChannels; v++) {
                 __m256i out = _mm256_shuffle_epi8(plane[0], Load32(t.join[v][0]));
@@ -324,9 +342,7 @@ __attribute__((target("avx2"))) void RemapAvx2(uint8_t *data, int rows, int cols
                                      reinterpret_cast<__m128i *>(px + 16 * v), out);
             }
         }
-        for (; i < cols; i++, px += kChannels)
-            for (int c = 0; c < kChannels; c++)
-                px[c] = lut[c][px[c]];
+        RemapPixels(px, cols - i, lut);
     }
 }
 #endif
@@ -375,9 +391,7 @@ void RemapNeon(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
                 vst3q_u8(px + kChannels * k, v);
             }
         }
-        for (uint8_t *px = row + size_t(blocks) * kChannels; px < row + size_t(cols) * kChannels; px += kChannels)
-            for (int c = 0; c < kChannels; c++)
-                px[c] = lut[c][px[c]];
+        RemapPixels(row + size_t(blocks) * kChannels, cols - blocks, lut);
     }
 }
 #endif
