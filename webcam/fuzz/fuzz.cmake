@@ -2,13 +2,14 @@
 # -fsanitize=fuzzer-no-link,address,undefined throughout (see the Makefile's
 # fuzz-build), so the libraries under test are instrumented; the targets
 # add libFuzzer's main.
-foreach(target bridge decode)
-  add_executable(fuzz_${target} fuzz/${target}_fuzz.cpp)
-  add_dependencies(fuzz_${target} webcam_records)
-  target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(fuzz_${target} webcam_viewer)
-endforeach()
+# webcam_fuzzer(NAME LIBRARY...): fuzz_NAME from fuzz/NAME_fuzz.cpp.
+function(webcam_fuzzer name)
+  add_executable(fuzz_${name} fuzz/${name}_fuzz.cpp)
+  add_dependencies(fuzz_${name} webcam_records)
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_${name} ${ARGN})
+endfunction()
 
-add_executable(fuzz_relay fuzz/relay_fuzz.cpp)
-target_link_options(fuzz_relay PRIVATE -fsanitize=fuzzer)
-target_link_libraries(fuzz_relay webcam_relay ${catkin_LIBRARIES})
+webcam_fuzzer(bridge webcam_viewer)
+webcam_fuzzer(decode webcam_viewer)
+webcam_fuzzer(relay webcam_relay ${catkin_LIBRARIES})
