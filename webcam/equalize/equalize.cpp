@@ -65,12 +65,24 @@ void CountPixels(const uint8_t *px, int n, uint32_t (&counts)[kChannels][kValues
             counts[c][px[c]]++;
 }
 
-void RemapPixels(uint8_t *px, int n, const Lut &lut)
+void RemapPixels(const uint8_t *in, uint8_t *out, int n, const Lut &lut)
 {
-    for (; n > 0; n--, px += kChannels)
+    for (; n > 0; n--, in += kChannels, out += kChannels)
         for (int c = 0; c < kChannels; c++)
-            px[c] = lut[c][px[c]];
+            out[c] = lut[c][in[c]];
 }
+
+// Where the remap reads and writes: the same rows for the in-place
+// equalization, or a source and a destination of the same size.
+struct Planes {
+    const uint8_t *src;
+    size_t srcStride;
+    uint8_t *dst;
+    size_t dstStride;
+    int rows, cols;
+    const uint8_t *in(int r) const { return src + size_t(r) * srcStride; }
+    uint8_t *out(int r) const { return dst + size_t(r) * dstStride; }
+};
 
 // Counts every channel's values with two counter increments per pixel
 // instead of three: a pixel's blue and green samples count as one 16-bit
@@ -180,19 +192,20 @@ void ByteTables(const uint32_t (&counts)[kChannels][kValues], double pixels, Lut
 
 // The remap, four pixels (three 32-bit words) at a time: the three
 // interleaved channels repeat every twelve bytes.
-void RemapPortable(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
+void RemapPortable(const Planes &f, const Lut &lut)
 {
-    for (int r = 0; r < rows; r++) {
-        uint8_t *px = data + size_t(r) * stride;
+    for (int r = 0; r < f.rows; r++) {
+        const uint8_t *src = f.in(r);
+        uint8_t *dst = f.out(r);
         int i = 0;
-        for (; i + 4 <= cols; i += 4, px += 4 * kChannels) {
+        for (; i + 4 <= f.cols; i += 4, src += 4 * kChannels, dst += 4 * kChannels) {
             uint8_t in[12], out[12];
-            std::memcpy(in, px, 12);
+            std::memcpy(in, src, 12);
             for (int k = 0; k < 12; k++)
                 out[k] = lut[k % 3][in[k]];
-            std::memcpy(px, out, 12);
+            std::memcpy(dst, out, 12);
         }
-        RemapPixels(px, cols - i, lut);
+        RemapPixels(src, dst, f.cols - i, lut);
     }
 }
 
@@ -214,8 +227,7 @@ constexpr uint64_t PositionsOf(int channel, int phase)
 // interleaved samples is looked up in each and the results are blended by
 // the channel of each position, which cycles with the block's offset
 // modulo 3.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapVbmi(uint8_t *data, int rows, int cols,
-                                                                       size_t stride, const Lut &lut)
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapVbmi(const Planes &f, const Lut &lut)
 {
     __m512i lo[kChannels], hi[kChannels];
     for (int c = 0; c < kChannels; c++) {
@@ -231,26 +243,27 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RemapVbmi(uint8_t *d
     // byte offset of phase (mod 3); the rest are channel 0.
     constexpr __mmask64 one[3] = {PositionsOf(1, 0), PositionsOf(1, 1), PositionsOf(1, 2)};
     constexpr __mmask64 two[3] = {PositionsOf(2, 0), PositionsOf(2, 1), PositionsOf(2, 2)};
-    for (int r = 0; r < rows; r++) {
-        uint8_t *row = data + size_t(r) * stride;
-        const size_t bytes = size_t(cols) * kChannels;
+    for (int r = 0; r < f.rows; r++) {
+        const uint8_t *in = f.in(r);
+        uint8_t *out = f.out(r);
+        const size_t bytes = size_t(f.cols) * kChannels;
         size_t b = 0;
         for (; b + 64 <= bytes; b += 64) {
             const int phase = int(b % 3);
-            const __m512i v = _mm512_loadu_si512(row + b);
+            const __m512i v = _mm512_loadu_si512(in + b);
             const __mmask64 high = _mm512_movepi8_mask(v);  // bit 7: the upper half of the table
-            __m512i out[kChannels];
+            __m512i looked[kChannels];
             for (int c = 0; c < kChannels; c++) {
                 const __m512i low = _mm512_permutex2var_epi8(lo[c], v, lo2[c]);
                 const __m512i upper = _mm512_permutex2var_epi8(hi[c], v, hi2[c]);
-                out[c] = _mm512_mask_blend_epi8(high, low, upper);
+                looked[c] = _mm512_mask_blend_epi8(high, low, upper);
             }
-            __m512i res = _mm512_mask_blend_epi8(one[phase], out[0], out[1]);
-            res = _mm512_mask_blend_epi8(two[phase], res, out[2]);
-            _mm512_storeu_si512(row + b, res);
+            __m512i res = _mm512_mask_blend_epi8(one[phase], looked[0], looked[1]);
+            res = _mm512_mask_blend_epi8(two[phase], res, looked[2]);
+            _mm512_storeu_si512(out + b, res);
         }
         for (; b < bytes; b++)
-            row[b] = lut[b % 3][row[b]];
+            out[b] = lut[b % 3][in[b]];
     }
 }
 
@@ -315,19 +328,20 @@ __attribute__((target("avx2"))) inline __m256i LookUpAvx2(const uint8_t (&rows)[
     return _mm256_blendv_epi8(lo, hi, x);
 }
 
-__attribute__((target("avx2"))) void RemapAvx2(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
+__attribute__((target("avx2"))) void RemapAvx2(const Planes &f, const Lut &lut)
 {
     const Avx2Shuffles &t = kAvx2Shuffles;
     alignas(32) Avx2Rows tables;
     BuildAvx2Rows(lut, tables);
-    for (int r = 0; r < rows; r++) {
-        uint8_t *px = data + size_t(r) * stride;
+    for (int r = 0; r < f.rows; r++) {
+        const uint8_t *src = f.in(r);
+        uint8_t *px = f.out(r);
         int i = 0;
-        for (; i + 32 <= cols; i += 32, px += 32 * kChannels) {
+        for (; i + 32 <= f.cols; i += 32, src += 32 * kChannels, px += 32 * kChannels) {
             __m256i in[kChannels], plane[kChannels];
             for (int v = 0; v < kChannels; v++)
-                in[v] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i *>(px + 48 + 16 * v),
-                                            reinterpret_cast<const __m128i *>(px + 16 * v));
+                in[v] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i *>(src + 48 + 16 * v),
+                                            reinterpret_cast<const __m128i *>(src + 16 * v));
             for (int c = 0; c < kChannels; c++) {
                 __m256i p = _mm256_shuffle_epi8(in[0], Load32(t.split[0][c]));
                 p = _mm256_or_si256(p, _mm256_shuffle_epi8(in[1], Load32(t.split[1][c])));
@@ -342,7 +356,7 @@ __attribute__((target("avx2"))) void RemapAvx2(uint8_t *data, int rows, int cols
                                      reinterpret_cast<__m128i *>(px + 16 * v), out);
             }
         }
-        RemapPixels(px, cols - i, lut);
+        RemapPixels(src, px, f.cols - i, lut);
     }
 }
 #endif
@@ -353,19 +367,21 @@ __attribute__((target("avx2"))) void RemapAvx2(uint8_t *data, int rows, int cols
 // (tbl, then tbx for the indices the earlier ones did not cover), and the
 // channels are interleaved again (vst3q). Rows are taken in chunks so that
 // each channel's table stays in registers for a whole chunk.
-void RemapNeon(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
+void RemapNeon(const Planes &f, const Lut &lut)
 {
     constexpr int kChunk = 256;  // pixels
     alignas(16) uint8_t plane[kChannels][kChunk];
     const uint8x16_t k64 = vdupq_n_u8(64);
-    for (int r = 0; r < rows; r++) {
-        uint8_t *row = data + size_t(r) * stride;
-        const int blocks = cols / 16 * 16;
+    for (int r = 0; r < f.rows; r++) {
+        const uint8_t *in = f.in(r);
+        uint8_t *row = f.out(r);
+        const int blocks = f.cols / 16 * 16;
         for (int start = 0; start < blocks; start += kChunk) {
             const int n = std::min(kChunk, blocks - start);
+            const uint8_t *src = in + size_t(start) * kChannels;
             uint8_t *px = row + size_t(start) * kChannels;
             for (int k = 0; k < n; k += 16) {
-                const uint8x16x3_t v = vld3q_u8(px + kChannels * k);
+                const uint8x16x3_t v = vld3q_u8(src + kChannels * k);
                 for (int c = 0; c < kChannels; c++)
                     vst1q_u8(plane[c] + k, v.val[c]);
             }
@@ -391,7 +407,7 @@ void RemapNeon(uint8_t *data, int rows, int cols, size_t stride, const Lut &lut)
                 vst3q_u8(px + kChannels * k, v);
             }
         }
-        RemapPixels(row + size_t(blocks) * kChannels, cols - blocks, lut);
+        RemapPixels(in + size_t(blocks) * kChannels, row + size_t(blocks) * kChannels, f.cols - blocks, lut);
     }
 }
 #endif
@@ -452,32 +468,44 @@ EqualizePath EqualizeBestPath()
     return best;
 }
 
-void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride, EqualizePath path)
+void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols,
+                     EqualizePath path)
 {
     if (rows <= 0 || cols <= 0)
         return;
     uint32_t counts[kChannels][kValues];
-    Count(data, rows, cols, stride, counts);
+    Count(src, rows, cols, srcStride, counts);
     Lut lut;
     ByteTables(counts, PixelCount(rows, cols), lut);
+    const Planes f{src, srcStride, dst, dstStride, rows, cols};
     switch (EqualizePathAvailable(path) ? path : EqualizePath::Portable) {
 #if defined(__aarch64__)
     case EqualizePath::Neon:
-        RemapNeon(data, rows, cols, stride, lut);
+        RemapNeon(f, lut);
         return;
 #endif
 #if defined(__x86_64__)
     case EqualizePath::Avx512:
-        RemapVbmi(data, rows, cols, stride, lut);
+        RemapVbmi(f, lut);
         return;
     case EqualizePath::Avx2:
-        RemapAvx2(data, rows, cols, stride, lut);
+        RemapAvx2(f, lut);
         return;
 #endif
     default:
-        RemapPortable(data, rows, cols, stride, lut);
+        RemapPortable(f, lut);
         return;
     }
+}
+
+void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols)
+{
+    EqualizeClipped(src, srcStride, dst, dstStride, rows, cols, EqualizeBestPath());
+}
+
+void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride, EqualizePath path)
+{
+    EqualizeClipped(data, stride, data, stride, rows, cols, path);
 }
 
 void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride)

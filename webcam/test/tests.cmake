@@ -15,8 +15,11 @@ webcam_library(webcam_viewer_asan ${VIEWER_SOURCES} OPTIONS ${SANITIZE}
                LINK webcam_node_asan webcam_equalize_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS} X11::X11)
 target_compile_definitions(webcam_viewer_asan PRIVATE WEBCAM_COUNT_FRAMES)
 
+# A sanitized binary on a loaded machine can take longer to list its tests
+# than CMake's default 5 s: list them when the tests run, with time to spare.
+set(DISCOVERY DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 equalize_test(equalize_paths_test webcam_equalize_asan)
-gtest_discover_tests(equalize_paths_test)
+gtest_discover_tests(equalize_paths_test ${DISCOVERY})
 
 add_executable(orlin_asan src/main.cpp)
 target_compile_options(orlin_asan PRIVATE ${SANITIZE})
@@ -25,7 +28,7 @@ target_link_libraries(orlin_asan webcam_viewer_asan)
 add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp)
 target_compile_options(webcam_unit_tests PRIVATE ${SANITIZE})
 target_link_libraries(webcam_unit_tests webcam_viewer_asan GTest::gtest GTest::gtest_main)
-gtest_discover_tests(webcam_unit_tests)
+gtest_discover_tests(webcam_unit_tests ${DISCOVERY})
 
 add_executable(viewer_test test/viewer_test.cpp)
 target_compile_options(viewer_test PRIVATE ${SANITIZE})

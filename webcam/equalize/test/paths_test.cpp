@@ -1,11 +1,12 @@
 // Every way the remap can run on this CPU against the plain double-precision
 // reference, byte for byte, padding behind each row included (it must stay
-// untouched): random spreads, flat, two-level and one-bin frames, odd widths,
+// untouched) and out of place into rows of another stride: random spreads, flat, two-level and one-bin frames, odd widths,
 // and camera-sized frames whose rows end off a SIMD block.
 #include <webcam/equalize_core.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -69,6 +70,16 @@ TEST(EqualizePaths, EveryPathGivesTheReferenceBytes)
             webcam::EqualizeClipped(out.data(), c.rows, c.cols, stride, p);
             ASSERT_EQ(out, reference) << webcam::EqualizePathName(p) << " on " << c.rows << "x" << c.cols << " pad " << c.pad
                                       << " kind " << int(c.kind);
+            // Out of place, into rows of another stride: the same bytes,
+            // the source untouched, the destination's padding too.
+            const size_t wide = stride + 7;
+            std::vector<uint8_t> into(size_t(c.rows) * wide, 0xA5), expected = into;
+            for (int r = 0; r < c.rows; r++)
+                std::copy_n(reference.begin() + ptrdiff_t(size_t(r) * stride), size_t(c.cols) * 3,
+                            expected.begin() + ptrdiff_t(size_t(r) * wide));
+            webcam::EqualizeClipped(source.data(), stride, into.data(), wide, c.rows, c.cols, p);
+            ASSERT_EQ(into, expected) << "out of place, " << webcam::EqualizePathName(p) << " on " << c.rows << "x"
+                                      << c.cols;
         }
     }
 }

@@ -27,6 +27,13 @@ EqualizePath EqualizeBestPath();
 // One path in particular (the portable one if this CPU lacks it).
 void EqualizeClipped(uint8_t *data, int rows, int cols, size_t stride, EqualizePath path);
 
+// Out of place: src is counted and remapped into dst (rows x cols pixels at
+// dstStride), which may be src itself; src is not written. The bytes are
+// those the in-place equalization leaves in src.
+void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols);
+void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols,
+                     EqualizePath path);
+
 // The same, computed the plain way (counts in doubles, a lookup in the
 // double tables for every sample): the yardstick for EqualizeClipped.
 void EqualizeClippedReference(uint8_t *data, int rows, int cols, size_t stride);
