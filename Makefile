@@ -11,15 +11,18 @@ DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-de
 # The equalization core for 64-bit ARM (its NEON path), tested under qemu-aarch64.
 DEB_ARM64 := g++-aarch64-linux-gnu libc6-dev-arm64-cross
 # What the demo builds and runs, no more: the ROS core for a C++ node and
-# roslaunch, OpenCV's five modules one by one (libopencv-dev and
+# roslaunch, nodelets (the viewer and its source share one process),
+# OpenCV's five modules one by one (libopencv-dev and
 # python3-opencv pull in every module, VTK included), an X server for
 # machines without a display, and python3-xlib for the screenshot.
 DEB_DEMO := cmake g++ make catkin libroscpp-dev libstd-msgs-dev ros-std-msgs libsensor-msgs-dev python3-genpy python3-genmsg \
+  libnodeletlib-dev \
   python3-roslaunch python3-rosservice libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
   libopencv-videoio-dev libopencv-highgui-dev libx11-dev xvfb xauth python3-xlib
-# The viewer's tests on top: the ROS tools they drive, rosbag, OpenCV for
+# The viewer's tests on top: the ROS tools they drive (the stock nodelet
+# manager and loader among them), rosbag, OpenCV for
 # Python to look at screenshots, GoogleTest, xkill (x11-utils), valgrind.
-DEB_VIEWER := $(DEB_DEMO) libgtest-dev rosbash python3-rosmaster python3-rostopic python3-rosnode python3-rospy \
+DEB_VIEWER := $(DEB_DEMO) libgtest-dev rosbash libnodeletlib-tools python3-rosmaster python3-rostopic python3-rosnode python3-rospy \
   python3-rosbag python3-sensor-msgs python3-yaml python3-opencv python3-numpy x11-utils libbenchmark-dev valgrind
 # libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
 DEB_FUZZ := clang libclang-rt-14-dev
@@ -43,7 +46,7 @@ build: deps tessel viewer equalize-arm64
 
 # The catkin workspace lives in build/: its src/ links to the two packages.
 CATKIN_ARGS := --source $(B)/ws/src --build $(B)/catkin -DCATKIN_DEVEL_PREFIX=$(B)/devel \
-  -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release
+  -DPYTHON_EXECUTABLE=/usr/bin/python3 -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release
 workspace:
 	mkdir -p $(B)/ws/src
 	ln -sfn $(CURDIR)/image_msgs $(B)/ws/src/image_msgs
@@ -113,7 +116,7 @@ fuzz-build: deps viewer
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(B)/tessel-fuzz -j$(JOBS) --target tessel_fuzz_transfer
 	catkin_make --source $(B)/ws/src --build $(B)/catkin-fuzz -DCATKIN_DEVEL_PREFIX=$(B)/devel-fuzz \
-	  -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DPYTHON_EXECUTABLE=/usr/bin/python3 -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DWEBCAM_FUZZ=ON -DWEBCAM_TESTS=OFF -DIMAGE_MSGS_SANITIZED=OFF \
 	  "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" -j$(JOBS) fuzz_bridge fuzz_decode fuzz_relay
 

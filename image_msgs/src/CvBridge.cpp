@@ -15,7 +15,7 @@ template <> struct CvDepthOf<uint16_t> { static constexpr int value = CV_16U; };
 
 // Every number here comes from the publisher: check that the last sample of
 // the last row lies inside data before any pointer is formed.
-template <class MultiArray> cv::Mat ArrayView(MultiArray &array)
+template <class MultiArray> cv::Mat ArrayView(const MultiArray &array)
 {
     using Elem = typename decltype(array.data)::value_type;
     const auto &dim = array.layout.dim;
@@ -33,15 +33,21 @@ template <class MultiArray> cv::Mat ArrayView(MultiArray &array)
     const uint64_t end = offset + (rows - 1) * rowStride + rowLen;  // < 2^64
     if (end > array.data.size())
         return cv::Mat();
-    Elem *first = array.data.data() + offset;
+    // cv::Mat has no read-only view: whether it may be written is the caller's.
+    Elem *first = const_cast<Elem *>(array.data.data()) + offset;
     return cv::Mat(int(rows), int(cols), CV_MAKETYPE(CvDepthOf<Elem>::value, int(channels)), first,
                    size_t(rowStride * sizeof(Elem)));
 }
 
-template cv::Mat ArrayView(std_msgs::UInt8MultiArray &);
-template cv::Mat ArrayView(std_msgs::UInt16MultiArray &);
+template cv::Mat ArrayView(const std_msgs::UInt8MultiArray &);
+template cv::Mat ArrayView(const std_msgs::UInt16MultiArray &);
 
 bool CvBridge::fromImage(Image &img, const std::string &encoding)
+{
+    return fromImage(static_cast<const Image &>(img), encoding);
+}
+
+bool CvBridge::fromImage(const Image &img, const std::string &encoding)
 {
     // A failed conversion must not leave a view of an earlier message behind.
     view_ = cv::Mat();

@@ -1,7 +1,9 @@
 // Camera frames as image_source's relay gets them, from arbitrary bytes: raw
 // frames of every encoding with any size and step, and compressed frames of
-// every format. Each is either dropped with a reason, or relayed at its own
-// size with an encoding and depth the viewer draws.
+// every format. Each is either dropped with a reason, or relayed into the
+// message that carries it, at its own size (a JPEG at its decoding scale)
+// with an encoding and depth the viewer draws. The received bytes are never
+// written: other subscribers in the process share them.
 #include <image_msgs/CvBridge.h>
 #include <webcam/relay.h>
 
@@ -29,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider in(data, size);
     webcam::RelayOptions options;
     options.keepOrder = in.ConsumeBool();
+    options.fullJpeg = in.ConsumeBool();
     if (in.ConsumeBool()) {
         options.min = in.ConsumeIntegralInRange(-70000, 70000);
         options.max = in.ConsumeIntegralInRange(-70000, 70000);
@@ -49,20 +52,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<uint8_t> rest = in.ConsumeRemainingBytes<uint8_t>();
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[rest.size()]);
     std::copy(rest.begin(), rest.end(), bytes.get());
+    image_msgs::Image msg;
+    int sinks = 0;
+    const webcam::FrameSink sink = [&](int rows, int cols, int type) {
+        sinks++;
+        return image_msgs::ImageFrame(msg, rows, cols, type);
+    };
     const webcam::Relayed out =
-        compressed ? webcam::RelayCompressed(name, bytes.get(), rest.size(), options)
-                   : webcam::RelayRaw(name, height, width, step, bigEndian, bytes.get(), rest.size(), options);
+        compressed ? webcam::RelayCompressed(name, bytes.get(), rest.size(), options, sink)
+                   : webcam::RelayRaw(name, height, width, step, bigEndian, bytes.get(), rest.size(), options, sink);
+    if (!std::equal(rest.begin(), rest.end(), bytes.get()) || sinks > 1)
+        abort();
     if (out.frame.empty()) {
         if (out.why.empty())
             abort();
         return 0;
     }
+    // The samples are in the message, which the viewer's bridge reads back.
+    image_msgs::CvBridge bridge;
+    if (!bridge.fromImage(msg, "") || bridge.toIpl().data != out.frame.data || bridge.toIpl().size() != out.frame.size())
+        abort();
     if (!compressed && (uint32_t(out.frame.rows) != height || uint32_t(out.frame.cols) != width))
         abort();
     const std::string &e = out.encoding;
     if ((e != "bgr" && e != "rgb" && e != "bgra" && e != "rgba" && e != "mono") ||
         (out.frame.depth() != CV_8U && out.frame.depth() != CV_16U))
         abort();
-    image_msgs::ToImage(out.frame, e);  // what the relay publishes
     return 0;
 }

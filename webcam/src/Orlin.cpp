@@ -10,17 +10,19 @@
 
 namespace {
 
-constexpr int kCanvasWidth = 640;
-constexpr int kCanvasHeight = 480;
 constexpr uint32_t kImageQueue = 2;  // a slow display never lags more than two frames
 constexpr double kWindowPumpPeriod = 0.03;
 
 }  // namespace
 
-Orlin::Orlin()
+Orlin::Orlin() : Orlin(ros::NodeHandle(), Frames::Owned) {}
+
+Orlin::Orlin(ros::NodeHandle nh, Frames frames)
     : showing(false),
       useHistogramEqualization(false),
-      resized(kCanvasHeight, kCanvasWidth, CV_8UC3, cv::Scalar::all(0))
+      resized(kCanvasHeight, kCanvasWidth, CV_8UC3, cv::Scalar::all(0)),
+      frames_(frames),
+      nh_(nh)
 {
     // Everything, window work included, runs on the one thread in ros::spin,
     // which is what Qt's HighGUI requires; each service so serves one
@@ -34,18 +36,20 @@ Orlin::Orlin()
     services_.push_back(nh_.advertiseService("webcam_hide", &Orlin::hide, this));
     services_.push_back(nh_.advertiseService("webcam_info", &Orlin::info, this));
     services_.push_back(nh_.advertiseService("webcam_set", &Orlin::set, this));
-    imageSub_ = nh_.subscribe("image", kImageQueue, &Orlin::image_cb, this);
+    // A const subscriber, or roscpp would copy every shared message for it.
+    imageSub_ = frames_ == Frames::Owned ? nh_.subscribe("image", kImageQueue, &Orlin::image_cb, this)
+                                         : nh_.subscribe("image", kImageQueue, &Orlin::shared_image_cb, this);
     windowTimer_ = nh_.createWallTimer(ros::WallDuration(kWindowPumpPeriod), &Orlin::pumpWindow, this);
 
     std::vector<std::string> names;
     for (const ros::ServiceServer &service : services_)
         names.push_back(service.getService());
-    webcam::WatchMaster(names);
+    watch_.reset(new webcam::MasterWatch(names));
 }
 
 Orlin::~Orlin()
 {
-    webcam::StopWatchingMaster();
+    watch_.reset();
 #ifdef WEBCAM_COUNT_FRAMES
     std::fprintf(stderr, "camera_viewer: %lu frame callbacks\n", frameCallbacks_);
 #endif

@@ -28,9 +28,21 @@ bool WindowUp()
 
 void Orlin::image_cb(const image_msgs::ImagePtr &msg)
 {
-    ++frameCallbacks_;
     img = msg;
     bridge.fromImage(*img, "");
+    mark();
+}
+
+void Orlin::shared_image_cb(const image_msgs::ImageConstPtr &msg)
+{
+    sharedImg = msg;
+    bridge.fromImage(*sharedImg, "");
+    mark();
+}
+
+void Orlin::mark()
+{
+    ++frameCallbacks_;
     if (!showing) {
         putchar('.');
     } else {
@@ -49,8 +61,13 @@ void Orlin::showFrame()
     cv::Mat frame = webcam::DisplayFrame(fromROS, converted_);
     if (frame.empty())
         return;
-    if (useHistogramEqualization)
+    if (useHistogramEqualization && frames_ == Frames::Shared && frame.data == fromROS.data) {
+        equalized.create(frame.size(), CV_8UC3);
+        webcam::EqualizeClipped(frame, equalized);
+        frame = equalized;
+    } else if (useHistogramEqualization) {
         histogramEqualization(frame);
+    }
     // OpenCV's resize and HighGUI allocate for themselves on every call
     // (coefficient tables, parallel tasks, Qt's image); our code does not.
     webcam::ForeignCall opencv;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -87,10 +88,10 @@ std::vector<std::pair<std::string, std::string>> OwnTopics(const char *method)
 
 class Watch {
 public:
-    void start(const std::vector<std::string> &services)
+    void add(const MasterWatch *owner, std::vector<std::string> services)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        services_ = services;
+        owners_[owner] = std::move(services);
         if (!thread_.joinable()) {
             stop_ = false;
             thread_ = std::thread(&Watch::run, this);
@@ -99,6 +100,19 @@ public:
             exitHandlerSet_ = true;
             std::atexit(&Watch::atExit);
         }
+    }
+
+    // The last owner gone, the watch stops.
+    void remove(const MasterWatch *owner)
+    {
+        bool last;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            owners_.erase(owner);
+            last = owners_.empty();
+        }
+        if (last)
+            stop();
     }
 
     void stop()
@@ -124,7 +138,9 @@ private:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         while (!wake_.wait_for(lock, kWatchPeriod, [this] { return stop_; })) {
-            const std::vector<std::string> services = services_;
+            std::vector<std::string> services;
+            for (const auto &owner : owners_)
+                services.insert(services.end(), owner.second.begin(), owner.second.end());
             lock.unlock();
             check(services);
             lock.lock();
@@ -217,14 +233,14 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;
-    std::vector<std::string> services_;
+    std::map<const MasterWatch *, std::vector<std::string>> owners_;
     bool stop_ = false;
     bool exitHandlerSet_ = false;
 };
 
 }  // namespace
 
-void WatchMaster(const std::vector<std::string> &services)
+MasterWatch::MasterWatch(std::vector<std::string> services)
 {
     // roscpp's rosout appender looks up this cached parameter on its first
     // message, and the first look-up subscribes to it with the master under
@@ -233,12 +249,12 @@ void WatchMaster(const std::vector<std::string> &services)
     // the old URI back and shut the newer node down too. Look it up now.
     bool disableTopics = false;
     ros::param::getCached(kRosoutParam, disableTopics);
-    Watch::instance().start(services);
+    Watch::instance().add(this, std::move(services));
 }
 
-void StopWatchingMaster()
+MasterWatch::~MasterWatch()
 {
-    Watch::instance().stop();
+    Watch::instance().remove(this);
 }
 
 }  // namespace webcam

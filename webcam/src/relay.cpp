@@ -1,4 +1,5 @@
 #include <webcam/relay.h>
+#include <webcam/window.h>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -36,12 +37,12 @@ const Encoding kEncodings[] = {
     {"bayer_gbrg16", "bgr", CV_16U, 1, cv::COLOR_BayerGR2BGR}, {"bayer_grbg16", "bgr", CV_16U, 1, cv::COLOR_BayerGB2BGR},
 };
 
-// A one-channel frame scaled to 8 bits from lo to hi; where a bound is NaN,
-// the frame's own minimum or maximum is taken. 0 and NaN mark missing
-// samples (as depth cameras do): they are left out and drawn black.
-cv::Mat Scaled(const cv::Mat &in, double lo, double hi)
+// A one-channel frame scaled to 8 bits from lo to hi into out; where a
+// bound is NaN, the frame's own minimum or maximum is taken. 0 and NaN mark
+// missing samples (as depth cameras do): they are left out and drawn black.
+void Scaled(const cv::Mat &in, double lo, double hi, cv::Mat &out)
 {
-    cv::Mat f, out;
+    cv::Mat f;
     in.convertTo(f, CV_32F);
     const cv::Mat valid = (f == f) & (f != 0);  // NaN is not equal to itself
     double mn = 0, mx = 0;
@@ -53,25 +54,17 @@ cv::Mat Scaled(const cv::Mat &in, double lo, double hi)
     const double scale = mx > mn ? 255.0 / (mx - mn) : 0.0;
     f.convertTo(out, CV_8U, scale, mx > mn ? -mn * scale : 128.0);
     out.setTo(0, ~valid);
-    return out;
 }
 
-// The viewer draws samples in the order they come; its window wants blue
-// first. Red-first frames are reordered unless asked to keep their order.
-void BlueFirst(cv::Mat &frame, std::string &encoding)
-{
-    if (encoding == "rgb") {
-        cv::cvtColor(frame, frame, cv::COLOR_RGB2BGR);
-        encoding = "bgr";
-    } else if (encoding == "rgba") {
-        cv::cvtColor(frame, frame, cv::COLOR_RGBA2BGRA);
-        encoding = "bgra";
-    }
-}
+// What a PNG's or a baseline/progressive JPEG's header says, so that a frame
+// is refused before a decoder allocates what it claims.
+struct CompressedHeader {
+    bool jpeg = false;
+    uint64_t width = 0, height = 0;
+    int components = 0;  // JPEG only
+};
 
-// Width and height from a PNG's or a baseline/progressive JPEG's header, so
-// that a frame is refused before a decoder allocates what it claims.
-bool CompressedSize(const uint8_t *p, size_t n, uint64_t &width, uint64_t &height)
+bool ReadHeader(const uint8_t *p, size_t n, CompressedHeader &h)
 {
     static const uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     auto be = [p](size_t at, int bytes) {
@@ -81,19 +74,21 @@ bool CompressedSize(const uint8_t *p, size_t n, uint64_t &width, uint64_t &heigh
         return v;
     };
     if (n >= 24 && std::equal(png, png + 8, p)) {  // the IHDR chunk comes first
-        width = be(16, 4), height = be(20, 4);
+        h.width = be(16, 4), h.height = be(20, 4);
         return true;
     }
     if (n < 4 || p[0] != 0xff || p[1] != 0xd8)
         return false;
-    for (size_t at = 2; at + 9 <= n && p[at] == 0xff;) {
+    h.jpeg = true;
+    for (size_t at = 2; at + 10 <= n && p[at] == 0xff;) {
         const uint8_t marker = p[at + 1];
         if (marker == 0xff) {  // fill byte
             at++;
             continue;
         }
         if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
-            height = be(at + 5, 2), width = be(at + 7, 2);  // start of frame
+            h.height = be(at + 5, 2), h.width = be(at + 7, 2);  // start of frame
+            h.components = p[at + 9];
             return true;
         }
         at += 2 + be(at + 2, 2);
@@ -117,21 +112,67 @@ Relayed Dropped(std::string why)
     return {cv::Mat(), "", std::move(why)};
 }
 
-// Made displayable: scaled, converted, or put blue-first.
-Relayed Displayable(cv::Mat frame, const Encoding &e, const RelayOptions &options)
+// Made displayable into the sink, written once: scaled, converted, put
+// blue first (the viewer draws samples in the order they come and its
+// window wants blue first, so red-first frames are reordered unless asked
+// to keep their order), or copied as they are.
+Relayed Displayable(const cv::Mat &frame, const Encoding &e, const RelayOptions &options, const FrameSink &sink)
 {
     std::string encoding = e.encoding;
+    int code = e.conversion;
+    if (code == kAsIs && !options.keepOrder && encoding == "rgb")
+        code = cv::COLOR_RGB2BGR, encoding = "bgr";
+    else if (code == kAsIs && !options.keepOrder && encoding == "rgba")
+        code = cv::COLOR_RGBA2BGRA, encoding = "bgra";
     try {
-        if (e.conversion == kScaled)
-            frame = Scaled(frame, options.min, options.max);
-        else if (e.conversion != kAsIs)
-            cv::cvtColor(frame, frame, e.conversion);
-        else if (!options.keepOrder)
-            BlueFirst(frame, encoding);
+        if (code == kScaled) {
+            cv::Mat out = sink(frame.rows, frame.cols, CV_8UC1);
+            Scaled(frame, options.min, options.max, out);
+            return {out, encoding, ""};
+        }
+        const int channels = code == kAsIs || code == cv::COLOR_RGBA2BGRA ? frame.channels() : 3;
+        cv::Mat out = sink(frame.rows, frame.cols, CV_MAKETYPE(frame.depth(), channels));
+        if (code == kAsIs)
+            frame.copyTo(out);
+        else
+            cv::cvtColor(frame, out, code);
+        return {out, encoding, ""};
     } catch (const cv::Exception &err) {
         return Dropped(std::string("a ") + e.name + " frame OpenCV cannot convert: " + err.what());
     }
-    return {frame, encoding, ""};
+}
+
+// A JPEG decoded straight into the sink, at the scale chosen for it: libjpeg
+// gives ceil(width / scale) x ceil(height / scale) pixels.
+Relayed DecodeJpeg(const std::string &format, const cv::Mat &bytes, const CompressedHeader &h,
+                   const RelayOptions &options, const FrameSink &sink)
+{
+    const int scale = JpegScale(h.width, h.height, options);
+    const bool grey = h.components == 1;
+    // Each scale's flag; the reduced ones would turn the picture by its
+    // EXIF orientation, which the full-size decoding never did.
+    const int kColour[] = {cv::IMREAD_COLOR, cv::IMREAD_REDUCED_COLOR_2, cv::IMREAD_REDUCED_COLOR_4,
+                           cv::IMREAD_REDUCED_COLOR_8};
+    const int kGrey[] = {cv::IMREAD_GRAYSCALE, cv::IMREAD_REDUCED_GRAYSCALE_2, cv::IMREAD_REDUCED_GRAYSCALE_4,
+                         cv::IMREAD_REDUCED_GRAYSCALE_8};
+    const int step = scale == 8 ? 3 : scale / 2;  // 1, 2, 4, 8 -> 0, 1, 2, 3
+    const int flags = (grey ? kGrey : kColour)[step] | cv::IMREAD_IGNORE_ORIENTATION;
+    const int cols = int((h.width + uint64_t(scale) - 1) / uint64_t(scale));
+    const int rows = int((h.height + uint64_t(scale) - 1) / uint64_t(scale));
+    if (rows == 0 || cols == 0)
+        return Dropped("a '" + format + "' frame of no pixels");
+    cv::Mat out = sink(rows, cols, grey ? CV_8UC1 : CV_8UC3);
+    cv::Mat decoded = out;  // imdecode writes into a buffer of the size and type it needs
+    try {
+        cv::imdecode(bytes, flags, &decoded);
+    } catch (const cv::Exception &) {
+        decoded = cv::Mat();
+    }
+    if (decoded.empty())
+        return Dropped("cannot decode a '" + format + "' frame");
+    if (decoded.data != out.data)
+        return Dropped("a '" + format + "' frame that decodes to another size than its header gives");
+    return {out, grey ? "mono" : "bgr", ""};
 }
 
 }  // namespace
@@ -144,8 +185,18 @@ std::vector<std::string> RelayedEncodings()
     return names;
 }
 
+int JpegScale(uint64_t width, uint64_t height, const RelayOptions &options)
+{
+    if (!options.fullJpeg)
+        for (uint64_t scale : {8, 4, 2})
+            if ((width + scale - 1) / scale >= uint64_t(kCanvasWidth) &&
+                (height + scale - 1) / scale >= uint64_t(kCanvasHeight))
+                return int(scale);
+    return 1;
+}
+
 Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, uint32_t step, bool bigEndian,
-                 const uint8_t *data, size_t size, const RelayOptions &options)
+                 const uint8_t *data, size_t size, const RelayOptions &options, const FrameSink &sink)
 {
     const Encoding *e = Find(encoding);
     if (!e)
@@ -163,6 +214,7 @@ Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, u
     if (step % CV_ELEM_SIZE1(e->depth))  // rows would start inside a sample
         return Dropped("a " + encoding + " frame whose step " + std::to_string(step) +
                        " is not a whole number of samples");
+    // Read only: the message may be shared with other subscribers.
     cv::Mat frame(int(height), int(width), CV_MAKETYPE(e->depth, e->channels), const_cast<uint8_t *>(data), step);
     if (e->depth == CV_16U && bigEndian) {
         frame = frame.clone();
@@ -172,10 +224,11 @@ Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, u
                 p[i] = uint16_t(p[i] << 8 | p[i] >> 8);
         }
     }
-    return Displayable(frame, *e, options);
+    return Displayable(frame, *e, options, sink);
 }
 
-Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t size, const RelayOptions &options)
+Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t size, const RelayOptions &options,
+                        const FrameSink &sink)
 {
     const std::string original = format.substr(0, format.find_first_of("; "));
     const bool depth = format.find("compressedDepth") != std::string::npos;
@@ -187,17 +240,21 @@ Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t s
         std::memcpy(&b, data + 8, 4);
         data += 12, size -= 12;
     }
-    uint64_t width = 0, height = 0;
-    if (!CompressedSize(data, size, width, height))
+    CompressedHeader h;
+    if (!ReadHeader(data, size, h))
         return Dropped("a '" + format + "' frame: no JPEG or PNG header with its size");
-    if (width * height > kMaxPixels)
-        return Dropped("a '" + format + "' frame of " + std::to_string(width) + "x" + std::to_string(height) +
+    if (h.width * h.height > kMaxPixels)
+        return Dropped("a '" + format + "' frame of " + std::to_string(h.width) + "x" + std::to_string(h.height) +
                        " pixels (at most " + std::to_string(kMaxPixels) + ")");
     if (size > INT_MAX)
         return Dropped("a '" + format + "' frame of more than 2 GB");
+    const cv::Mat bytes(1, int(size), CV_8U, const_cast<uint8_t *>(data));  // read only
+    if (h.jpeg && !depth)
+        return DecodeJpeg(format, bytes, h, options, sink);
+    // PNG: OpenCV's reduced modes would decode in full and then resize.
     cv::Mat frame;
     try {
-        frame = cv::imdecode(cv::Mat(1, int(size), CV_8U, const_cast<uint8_t *>(data)), cv::IMREAD_UNCHANGED);
+        frame = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
     } catch (const cv::Exception &) {
     }
     if (frame.empty())
@@ -221,7 +278,7 @@ Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t s
     }
     if (!name)
         return Dropped("a '" + format + "' frame decodes to samples it cannot show");
-    return Displayable(frame, *Find(name), options);
+    return Displayable(frame, *Find(name), options, sink);
 }
 
 }  // namespace webcam

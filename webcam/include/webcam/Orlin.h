@@ -13,6 +13,7 @@
 #include <webcam/show.h>
 
 #include <webcam/display.h>
+#include <webcam/master_link.h>
 
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
@@ -24,11 +25,22 @@
 
 class Orlin {
 public:
+    // How frames arrive. The node deserializes a message of its own for
+    // each frame, which the equalization rewrites in place. In a nodelet
+    // manager a message comes from the publisher in the same process and is
+    // shared with every other subscriber: it is only read, and a frame to
+    // equalize is equalized into the viewer's own buffer.
+    enum class Frames { Owned, Shared };
+
     Orlin();
+    // Services and subscription on nh (its namespace and callback queue).
+    Orlin(ros::NodeHandle nh, Frames frames);
     ~Orlin();
 
     // One frame: the message is kept in img while it is handled.
     void image_cb(const image_msgs::ImagePtr &msg);
+    // One frame shared with other subscribers, kept in sharedImg.
+    void shared_image_cb(const image_msgs::ImageConstPtr &msg);
     // Equalizes an 8-bit 3-channel frame in place.
     void histogramEqualization(cv::Mat &frame);
 
@@ -43,13 +55,16 @@ public:
     bool set(webcam::setting::Request &req, webcam::setting::Response &res);
 
     image_msgs::ImagePtr img;        // the frame being handled
+    image_msgs::ImageConstPtr sharedImg;  // or the shared one
     image_msgs::CvBridge bridge;     // its zero-copy view
     bool showing;                    // display path on
     bool useHistogramEqualization;   // equalize shown frames
     cv::Mat fromROS;                 // view of the shown frame (aliases img)
     cv::Mat resized;                 // the 640 x 480 canvas
+    cv::Mat equalized;               // a shared frame, equalized
 
 private:
+    void mark();
     void showFrame();
     void openWindow();
     void pumpWindow(const ros::WallTimerEvent &);
@@ -57,8 +72,10 @@ private:
     bool windowPossible_ = false;       // a display was found; Qt keeps it from then on
     unsigned long frameCallbacks_ = 0;  // reported at exit by test builds
     webcam::DisplayScratch converted_;  // frames that are not 8-bit 3-channel, made displayable
+    Frames frames_;
     ros::NodeHandle nh_;
     std::vector<ros::ServiceServer> services_;
     ros::Subscriber imageSub_;
     ros::WallTimer windowTimer_;
+    std::unique_ptr<webcam::MasterWatch> watch_;
 };

@@ -14,6 +14,13 @@ inline void EqualizeClipped(cv::Mat &frame)
     EqualizeClipped(frame.data, frame.rows, frame.cols, frame.step[0]);
 }
 
+// Out of place: src stays as it is; dst is a CV_8UC3 frame of src's size.
+inline void EqualizeClipped(const cv::Mat &src, cv::Mat &dst)
+{
+    CV_Assert(src.type() == CV_8UC3 && dst.type() == CV_8UC3 && src.size() == dst.size());
+    EqualizeClipped(src.data, src.step[0], dst.data, dst.step[0], src.rows, src.cols);
+}
+
 inline void EqualizeClippedReference(cv::Mat &frame)
 {
     CV_Assert(frame.type() == CV_8UC3);

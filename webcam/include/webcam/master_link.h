@@ -15,7 +15,7 @@
 //
 // A library may end the process with exit() (Qt does when its X
 // connection breaks); roscpp's own exit handler then skips unregistering.
-// WatchMaster installs one that does it.
+// The watch installs one that does it.
 #pragma once
 
 #include <string>
@@ -23,12 +23,19 @@
 
 namespace webcam {
 
-// services: the resolved names of the services this node serves. Call
-// once the node has advertised and subscribed what it will; a later call
-// replaces the list.
-void WatchMaster(const std::vector<std::string> &services);
-
-// Stops the watch, before the node shuts down.
-void StopWatchingMaster();
+// While it lives, keeps the node known to a restarted master, with the
+// services named here (the resolved names of those its owner serves) among
+// everything it registers again. Every part of a process that registers
+// something (the viewer, a relay: nodelets in one manager) keeps one; the
+// process has one watch, which serves the union of their services and
+// stops with the last of them. Make it once the owner has advertised and
+// subscribed what it will.
+class MasterWatch {
+public:
+    explicit MasterWatch(std::vector<std::string> services);
+    ~MasterWatch();
+    MasterWatch(const MasterWatch &) = delete;
+    MasterWatch &operator=(const MasterWatch &) = delete;
+};
 
 }  // namespace webcam

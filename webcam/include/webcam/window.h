@@ -2,8 +2,10 @@
 
 #include <string>
 
-// The one display window of the viewer.
+// The one display window of the viewer, and the canvas it shows.
 constexpr const char *kWindowName = "camera_window";
+constexpr int kCanvasWidth = 640;
+constexpr int kCanvasHeight = 480;
 
 namespace webcam {
 

@@ -1,0 +1,7 @@
+// The two nodelets for pluginlib, so that any manager can load them.
+#include <webcam/nodelets.h>
+
+#include <pluginlib/class_list_macros.hpp>
+
+PLUGINLIB_EXPORT_CLASS(webcam::ViewerNodelet, nodelet::Nodelet)
+PLUGINLIB_EXPORT_CLASS(webcam::SourceNodelet, nodelet::Nodelet)

@@ -1,0 +1,285 @@
+#include <webcam/source.h>
+
+#include <image_msgs/CvBridge.h>
+#include <image_msgs/Image.h>
+#include <webcam/master_link.h>
+#include <webcam/relay.h>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#include <sensor_msgs/CompressedImage.h>
+#include <sensor_msgs/Image.h>
+
+#include <atomic>
+#include <cmath>
+#include <sstream>
+#include <thread>
+
+namespace webcam {
+
+namespace {
+
+struct Settings {
+    int width, height, count;
+    double rate;
+    std::string encoding, depth, color;
+};
+
+// Colour bars in B,G,R order (swapped for rgb), with a square moving across.
+cv::Mat Pattern(const Settings &s, int frameNo)
+{
+    static const cv::Vec3b bars[] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                                     {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+    cv::Mat bgr(s.height, s.width, CV_8UC3);
+    for (int x = 0; x < s.width; x++)
+        bgr.col(x).setTo(cv::Scalar(bars[x * 8 / s.width]));
+    const int side = std::max(1, s.height / 4);
+    const int x = (frameNo * 4) % std::max(1, s.width - side);
+    cv::rectangle(bgr, cv::Rect(x, s.height / 2 - side / 2, side, side), cv::Scalar(40, 40, 40), cv::FILLED);
+    return bgr;
+}
+
+cv::Mat Solid(const Settings &s)
+{
+    std::vector<double> values;
+    std::stringstream in(s.color);
+    for (std::string item; std::getline(in, item, ',');)
+        values.push_back(std::stod(item));
+    if (values.size() == 1)
+        values.assign(3, values[0]);
+    values.resize(3, 0);
+    return cv::Mat(s.height, s.width, CV_8UC3, cv::Scalar(values[0], values[1], values[2]));
+}
+
+// A BGR 8-bit frame in the encoding and depth asked for.
+image_msgs::ImagePtr Encode(cv::Mat bgr, const Settings &s, bool keepOrder)
+{
+    if (s.encoding == "mono")
+        cv::cvtColor(bgr, bgr, cv::COLOR_BGR2GRAY);
+    else if (s.encoding == "rgb" && !keepOrder)
+        cv::cvtColor(bgr, bgr, cv::COLOR_BGR2RGB);
+    if (s.depth == "uint16")
+        bgr.convertTo(bgr, CV_16U, 257.0);  // 0xAB becomes 0xABAB
+    return boost::make_shared<image_msgs::Image>(image_msgs::ToImage(bgr, s.encoding));
+}
+
+// The messages a relay fills and sends, each reused once nobody else holds
+// it (roscpp lets go of a message it serialized as soon as publish returns,
+// a subscriber in the process once its callback is done): their arrays keep
+// their size, so a steady stream neither allocates nor zero-fills.
+class ImagePool {
+public:
+    image_msgs::ImagePtr take()
+    {
+        for (const image_msgs::ImagePtr &img : images_)
+            if (img.use_count() == 1)
+                return img;
+        auto img = boost::make_shared<image_msgs::Image>();
+        if (images_.size() < kKept)
+            images_.push_back(img);
+        return img;
+    }
+
+private:
+    // Enough for the viewer's queue of 2, the frame it draws and the one
+    // being filled, and then some.
+    static constexpr size_t kKept = 6;
+    std::vector<image_msgs::ImagePtr> images_;
+};
+
+}  // namespace
+
+struct ImageSource::Impl {
+    Impl(ros::NodeHandle nh, ros::NodeHandle pnh, Hooks hooks) : nh(nh), pnh(pnh), hooks(std::move(hooks)) {}
+
+    // The relay: from the topic's type once a publisher has announced it.
+    void startRelay(const std::string &source)
+    {
+        pnh.param("keep_order", options.keepOrder, false);
+        pnh.param("full_jpeg", options.fullJpeg, false);
+        pnh.param("min", options.min, std::nan(""));
+        pnh.param("max", options.max, std::nan(""));
+        pnh.param<std::string>("topic", topic, source == "topic" ? "camera/image_raw" : "camera/image_raw/compressed");
+        topic = nh.resolveName(topic);
+        if (source == "compressed") {
+            subscribe("sensor_msgs/CompressedImage");
+            return;
+        }
+        if (lookUpType())
+            return;
+        ROS_INFO("relay: waiting for a publisher on %s to learn its type", topic.c_str());
+        typeTimer = nh.createWallTimer(ros::WallDuration(0.2), [this](const ros::WallTimerEvent &) { lookUpType(); });
+    }
+
+    // Whether the topic's type is known (and then acted on).
+    bool lookUpType()
+    {
+        ros::master::V_TopicInfo topics;
+        if (!ros::master::getTopics(topics))
+            return false;
+        for (const auto &t : topics)
+            if (t.name == topic) {
+                typeTimer.stop();
+                subscribe(t.datatype);
+                return true;
+            }
+        return false;
+    }
+
+    void subscribe(const std::string &type)
+    {
+        if (type == "sensor_msgs/Image") {
+            sub = nh.subscribe(topic, 2, &Impl::raw, this);
+        } else if (type == "sensor_msgs/CompressedImage") {
+            sub = nh.subscribe(topic, 2, &Impl::compressed, this);
+        } else {
+            ROS_FATAL("%s is a %s topic: the relay takes sensor_msgs/Image or sensor_msgs/CompressedImage",
+                      topic.c_str(), type.c_str());
+            hooks.failed(2);
+        }
+    }
+
+    void raw(const sensor_msgs::ImageConstPtr &in)
+    {
+        const image_msgs::ImagePtr out = pool.take();
+        send(RelayRaw(in->encoding, in->height, in->width, in->step, in->is_bigendian, in->data.data(),
+                      in->data.size(), options, Into(*out)),
+             out, in->header);
+    }
+
+    void compressed(const sensor_msgs::CompressedImageConstPtr &in)
+    {
+        const image_msgs::ImagePtr out = pool.take();
+        send(RelayCompressed(in->format, in->data.data(), in->data.size(), options, Into(*out)), out, in->header);
+    }
+
+    static FrameSink Into(image_msgs::Image &msg)
+    {
+        return [&msg](int rows, int cols, int type) { return image_msgs::ImageFrame(msg, rows, cols, type); };
+    }
+
+    void send(const Relayed &r, const image_msgs::ImagePtr &out, const std_msgs::Header &header)
+    {
+        if (r.frame.empty()) {
+            ROS_WARN_THROTTLE(5, "relay: dropping %s", r.why.c_str());
+            return;
+        }
+        out->encoding = r.encoding;
+        out->header = header;
+        pub.publish(out);
+        ++frames;
+    }
+
+    // Generated frames, on a thread of their own: a camera's read blocks.
+    bool startGenerator(const std::string &source)
+    {
+        pnh.param("width", s.width, 640);
+        pnh.param("height", s.height, 480);
+        pnh.param("rate", s.rate, 10.0);
+        pnh.param("count", s.count, 0);
+        pnh.param<std::string>("encoding", s.encoding, "bgr");
+        pnh.param<std::string>("depth", s.depth, "uint8");
+        pnh.param<std::string>("color", s.color, "128");
+        if (source == "camera") {
+            int device;
+            pnh.param("device", device, 0);
+            capture.open(device);
+        } else if (source == "file") {
+            pnh.param<std::string>("file", file, "");
+            capture.open(file);
+        } else if (source != "pattern" && source != "solid") {
+            ROS_FATAL("unknown ~source '%s' (pattern, solid, camera, file, topic, compressed)", source.c_str());
+            hooks.failed(2);
+            return false;
+        }
+        if ((source == "camera" || source == "file") && !capture.isOpened()) {
+            ROS_FATAL("cannot open the %s source", source.c_str());
+            hooks.failed(1);
+            return false;
+        }
+        generator = std::thread(&Impl::generate, this, source);
+        return true;
+    }
+
+    void generate(const std::string source)
+    {
+        // A counted run is for someone listening: wait for them.
+        while (s.count > 0 && running() && pub.getNumSubscribers() == 0)
+            ros::WallDuration(0.01).sleep();
+        ros::WallRate rate(s.rate);
+        for (int n = 0; running() && (s.count == 0 || n < s.count); n++) {
+            cv::Mat bgr;
+            if (source == "pattern") {
+                bgr = Pattern(s, n);
+            } else if (source == "solid") {
+                bgr = Solid(s);
+            } else if (!capture.read(bgr)) {
+                if (source == "file" && capture.open(file) && capture.read(bgr)) {
+                    // played again from the start
+                } else {
+                    ROS_ERROR("the %s source ended", source.c_str());
+                    hooks.failed(1);
+                    return;
+                }
+            }
+            image_msgs::ImagePtr out = Encode(bgr, s, source == "solid");
+            out->header.stamp = ros::Time::now();
+            out->header.seq = uint32_t(n);
+            pub.publish(out);
+            ++frames;
+            rate.sleep();
+        }
+        if (running())
+            hooks.done();
+    }
+
+    bool running() const { return !stop && ros::ok(); }
+
+    ros::NodeHandle nh, pnh;
+    Hooks hooks;
+    ros::Publisher pub;
+    std::atomic<int> frames{0};
+    std::atomic<bool> stop{false};
+    // the relay
+    RelayOptions options;
+    std::string topic;
+    ros::WallTimer typeTimer;
+    ros::Subscriber sub;
+    ImagePool pool;
+    // generated frames
+    Settings s{};
+    cv::VideoCapture capture;
+    std::string file;
+    std::thread generator;
+    std::unique_ptr<MasterWatch> watch;
+};
+
+ImageSource::ImageSource(ros::NodeHandle nh, ros::NodeHandle pnh, Hooks hooks)
+    : impl_(new Impl(nh, pnh, std::move(hooks)))
+{
+    Impl &i = *impl_;
+    std::string source;
+    pnh.param<std::string>("source", source, "pattern");
+    i.pub = nh.advertise<image_msgs::Image>("image", 2);
+    i.watch.reset(new MasterWatch({}));  // registers again with a restarted master
+    if (source == "topic" || source == "compressed")
+        i.startRelay(source);
+    else
+        i.startGenerator(source);
+}
+
+ImageSource::~ImageSource()
+{
+    impl_->stop = true;
+    impl_->typeTimer.stop();
+    impl_->sub.shutdown();
+    if (impl_->generator.joinable())
+        impl_->generator.join();
+}
+
+int ImageSource::sent() const
+{
+    return impl_->frames;
+}
+
+}  // namespace webcam
