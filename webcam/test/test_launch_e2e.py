@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """viewer.launch with each source, started as a user starts it: roslaunch,
-webcam_show, then shown frames (#) on the console. The camera source, on a
-machine without a camera, by its clear refusal."""
+webcam_show, then shown frames (#) on the console; in one process (the
+default) and as two programs. The camera source, on a machine without a
+camera, by its clear refusal. (manager:=NAME: test_nodelet_e2e.)"""
 import os
 import tempfile
 import unittest
@@ -65,15 +66,20 @@ class Launch(unittest.TestCase):
                  dict(feed=jpeg_feed('/cam2/compressed'))),
                 ('image topic renamed', ['image:=/viewer/in'], dict(image='/viewer/in')),
                 ('second camera in a namespace', ['ns:=rear', 'source:=solid', 'min:=1', 'max:=2'],
-                 dict(ns='/rear'))]:
+                 dict(ns='/rear')),
+                ('two programs', ['nodelet:=false'], {}),
+                ('two programs, a topic', ['nodelet:=false', 'source:=topic', 'topic:=/cam/image_raw'],
+                 dict(feed=raw_feed('/cam/image_raw')))]:
             with self.subTest(name):
                 self.launch(*args, **kw)
 
     def test_camera_without_a_camera_is_refused_plainly(self):
-        run = roslaunch('source:=camera', 'device:=9')
-        run.proc.wait(60)
-        self.assertIn('cannot open the camera source', run.err)
-        self.assertIn('REQUIRED process [image_source', run.out + run.err)
+        for args, process in [([], 'camera_viewer'), (['nodelet:=false'], 'image_source')]:
+            run = roslaunch('source:=camera', 'device:=9', *args)
+            run.proc.wait(60)
+            self.assertIn('cannot open the camera source', run.err)
+            self.assertIn('REQUIRED process [%s' % process, run.out + run.err)
+            self.assertIn('exit code 1', run.out + run.err)
 
 
 if __name__ == '__main__':

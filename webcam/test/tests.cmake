@@ -25,6 +25,15 @@ add_executable(orlin_asan src/main.cpp)
 target_compile_options(orlin_asan PRIVATE ${SANITIZE})
 target_link_libraries(orlin_asan webcam_viewer_asan)
 
+# The nodelet manager with the relay and the viewer, sanitized likewise.
+webcam_library(webcam_relay_asan src/relay.cpp OPTIONS ${SANITIZE} LINK ${OpenCV_LIBS})
+webcam_library(webcam_source_asan src/source.cpp OPTIONS ${SANITIZE}
+               LINK webcam_node_asan webcam_relay_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS})
+webcam_library(webcam_nodelets_asan ${NODELET_SOURCES} OPTIONS ${SANITIZE} LINK webcam_viewer_asan webcam_source_asan)
+add_executable(viewer_manager_asan src/viewer_manager.cpp)
+target_compile_options(viewer_manager_asan PRIVATE ${SANITIZE})
+target_link_libraries(viewer_manager_asan webcam_nodelets_asan)
+
 add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp)
 target_compile_options(webcam_unit_tests PRIVATE ${SANITIZE})
 target_link_libraries(webcam_unit_tests webcam_viewer_asan GTest::gtest GTest::gtest_main)
@@ -42,7 +51,7 @@ set(E2E_ENV "WEBCAM_DEVEL=${CATKIN_DEVEL_PREFIX}"
 add_test(NAME viewer_in_process COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/run_with_graph.py
          ${CATKIN_DEVEL_PREFIX}/lib/webcam/viewer_test)
 set(E2E_TESTS viewer_in_process)
-foreach(script viewer sources launch demo malformed faults restart load_soak)
+foreach(script viewer sources launch nodelet demo malformed faults restart load_soak)
   add_test(NAME e2e_${script} COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_${script}_e2e.py)
   list(APPEND E2E_TESTS e2e_${script})
 endforeach()

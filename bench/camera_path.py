@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""The path a robot team runs: a camera publishing sensor_msgs at 1920x1080
+and 30 fps, and on the viewing side either Debian's image_view or the
+user's exact roslaunch line of ours (the relay and the viewer in one
+process, or as two programs), all in one run, each case in rounds (ROUNDS,
+3) of SECONDS_EACH (6) seconds, the median reported.
+
+For each case: CPU per frame of every process the viewing side starts (all
+threads; Xvfb's own CPU apart), frames shown per frame sent (the '#' on the
+console; image_view has no such count), and the latency from publishing a
+frame to its '#' (median and 99th percentile, frames paired in order). The
+relay's minor page faults per frame are read from /proc/PID/stat. Then one
+more run per form reads the frame numbers drawn into the frames back from
+window captures: the frames counted as shown were drawn.
+
+The camera is this script: camera-like content (smooth shapes, sensor
+noise, a frame number in big blocks along the top), serialized beforehand so
+that publishing costs it little."""
+import os
+import re
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'webcam', 'test'))
+import harness  # noqa: E402
+import xserver  # noqa: E402
+
+import cv2  # noqa: E402
+import numpy as np  # noqa: E402
+
+WIDTH, HEIGHT = 1920, 1080
+RATE = float(os.environ.get('RATE', '30'))
+SECONDS = float(os.environ.get('SECONDS_EACH', '6'))
+ROUNDS = int(os.environ.get('ROUNDS', '3'))
+FRAMES = 16     # distinct frames, sent in turn
+BITS, BLOCK = 12, 96  # the frame number: BITS blocks of BLOCK pixels, white for 1
+RAW, COMPRESSED = '/camera/image_raw', '/camera/image_raw/compressed'
+
+
+def frames():
+    rng = np.random.default_rng(7)
+    coarse = rng.normal((90, 120, 140), (40, 50, 60), (HEIGHT // 16, WIDTH // 16, 3)).clip(0, 255).astype(np.uint8)
+    smooth = cv2.resize(coarse, (WIDTH, HEIGHT), interpolation=cv2.INTER_CUBIC).astype(np.int16)
+    return [(np.roll(smooth, 24 * n, axis=1) + rng.normal(0, 4, smooth.shape)).clip(0, 255).astype(np.uint8)
+            for n in range(FRAMES)]
+
+
+def numbered(frame, n):
+    out = frame.copy()
+    for b in range(BITS):
+        out[:BLOCK, b * BLOCK:(b + 1) * BLOCK] = 255 if n >> b & 1 else 0
+    return out
+
+
+def read_number(shot):
+    """The frame number drawn in a window capture (the canvas is the frame
+    scaled by 1/3 across, 4/9 down), or None."""
+    h, w = shot.shape[:2]
+    if w < 640 or h < 480:
+        return None
+    sx, sy = 640.0 / WIDTH, 480.0 / HEIGHT
+    values = [int(shot[int(BLOCK * sy / 2), int((b + 0.5) * BLOCK * sx)].mean()) for b in range(BITS)]
+    lo, hi = min(values), max(values)
+    if hi - lo < 60:
+        return 0 if hi < 128 else (1 << BITS) - 1
+    return sum(1 << b for b, v in enumerate(values) if v > (lo + hi) / 2)
+
+
+def stat(pid):
+    """(CPU seconds, minor faults) of pid, or None when it is gone."""
+    try:
+        fields = open('/proc/%d/stat' % pid).read().rsplit(')', 1)[1].split()
+    except OSError:
+        return None
+    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK'), int(fields[7])
+
+
+def descendants(pid):
+    found, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        try:
+            for task in os.listdir('/proc/%d/task' % p):
+                children = open('/proc/%d/task/%s/children' % (p, task)).read().split()
+                found += [int(c) for c in children]
+                todo += [int(c) for c in children]
+        except OSError:
+            pass
+    return found
+
+
+def name_of(pid):
+    try:
+        return open('/proc/%d/cmdline' % pid).read().split('\0')[0].rsplit('/', 1)[-1]
+    except OSError:
+        return '?'
+
+
+class Camera:
+    def __init__(self):
+        import rospy
+        from sensor_msgs.msg import CompressedImage, Image
+        pictures = [numbered(f, n) for n, f in enumerate(frames())]
+        self.raw = {}
+        for encoding in ('bgr8', 'rgb8'):  # rgb8 carries the same bytes: the relay reorders them
+            self.raw[encoding] = [harness.wire(Image(height=HEIGHT, width=WIDTH, encoding=encoding, step=3 * WIDTH,
+                                                     data=p.tobytes())) for p in pictures]
+        self.jpeg = [harness.wire(CompressedImage(format='jpeg', data=cv2.imencode(
+            '.jpg', p, [cv2.IMWRITE_JPEG_QUALITY, 80])[1].tobytes())) for p in pictures]
+        RawImage, RawCompressed = harness.raw_class(Image), harness.raw_class(CompressedImage)
+        self.pubs = {RAW: (rospy.Publisher(RAW, RawImage, queue_size=2), RawImage),
+                     COMPRESSED: (rospy.Publisher(COMPRESSED, RawCompressed, queue_size=2), RawCompressed)}
+
+    def messages(self, topic, encoding):
+        return self.jpeg if topic == COMPRESSED else self.raw[encoding]
+
+    def connected(self, topic):
+        return self.pubs[topic][0].get_num_connections() > 0
+
+    def publish(self, topic, raw):
+        pub, cls = self.pubs[topic]
+        pub.publish(cls(raw))
+
+
+class Console:
+    """A process's stdout, each '#' stamped as it arrives."""
+
+    def __init__(self, proc):
+        self.marks, self.proc = [], proc
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        while True:
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            if not chunk:
+                return
+            now = time.monotonic()
+            self.marks += [now] * chunk.count(b'#')
+
+
+def start(case):
+    """The viewing side as the user starts it; returns (process, console)."""
+    args = case['args']
+    if case['viewer'] == 'image_view':
+        cmd = ['/usr/lib/nodelet/nodelet', 'standalone', 'image_view/image', 'image:=' + RAW]
+    else:
+        cmd = ['/usr/bin/roslaunch', 'webcam', 'viewer.launch'] + args
+    proc = harness._spawn(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return proc, Console(proc)
+
+
+def stop(proc):
+    proc.send_signal(2)
+    try:
+        proc.wait(20)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+def run_case(camera, case, xvfb, captures=0):
+    proc, console = start(case)
+    topic = COMPRESSED if 'compressed' in case['args'][1] else RAW
+    messages = camera.messages(topic, case['encoding'])
+    if case['viewer'] != 'image_view':
+        harness.wait_for('the viewer', lambda: '/webcam_show' in harness.graph_state()[2], 60, period=0.2)
+        harness.rosservice('/webcam_show', "{args: ''}")
+        harness.rosservice('/webcam_set', "{setting: 'he', value: '%s'}" % ('on' if case.get('equalize') else 'off'))
+    harness.wait_for('the viewing side to connect', lambda: camera.connected(topic), 30)
+    for i in range(int(RATE)):  # warm up: window open, first frames drawn
+        camera.publish(topic, messages[i % FRAMES])
+        time.sleep(1.0 / RATE)
+    time.sleep(0.5)
+    pids = [proc.pid] + descendants(proc.pid) if case['viewer'] == 'image_view' else descendants(proc.pid)
+    before = {p: stat(p) for p in pids}
+    x_before = stat(xvfb)[0]
+    marks_before = len(console.marks)
+    sent_at, seen = [], []
+    begin = time.monotonic()
+    while time.monotonic() - begin < SECONDS:
+        n = len(sent_at)
+        camera.publish(topic, messages[n % FRAMES])
+        sent_at.append(time.monotonic())
+        if captures and n % max(1, int(SECONDS * RATE / captures)) == 0:
+            shot = harness.screenshot()
+            number = read_number(shot) if shot is not None else None
+            seen.append((number, n))
+        time.sleep(max(0.0, begin + len(sent_at) / RATE - time.monotonic()))
+    time.sleep(0.5)
+    after = {p: stat(p) for p in pids}
+    x_cpu = stat(xvfb)[0] - x_before
+    stop(proc)
+    sent = len(sent_at)
+    per = {}
+    for p in pids:
+        if before[p] and after[p]:
+            name = name_of(p)
+            cpu, faults = per.get(name, (0.0, 0))
+            per[name] = (cpu + after[p][0] - before[p][0], faults + after[p][1] - before[p][1])
+    marks = console.marks[marks_before:]
+    latencies = sorted(m - s for m, s in zip(marks, sent_at))
+    return dict(ms=1000.0 * sum(c for c, _ in per.values()) / sent, sent=sent,
+                shown=len(marks) if case['viewer'] != 'image_view' else None,
+                per={name: (1000.0 * c / sent, f / sent) for name, (c, f) in per.items()},
+                x_ms=1000.0 * x_cpu / sent,
+                latency=(latencies[len(latencies) // 2] * 1000, latencies[int(len(latencies) * 0.99)] * 1000)
+                if latencies else None,
+                seen=seen)
+
+
+CASES = [
+    dict(name='image_view, bgr8', viewer='image_view', encoding='bgr8', args=['', RAW]),
+    dict(name='image_view, rgb8', viewer='image_view', encoding='rgb8', args=['', RAW]),
+    dict(name='two processes, bgr8', viewer='orlin', encoding='bgr8',
+         args=['source:=topic', 'topic:=' + RAW, 'nodelet:=false']),
+    dict(name='two processes, rgb8', viewer='orlin', encoding='rgb8',
+         args=['source:=topic', 'topic:=' + RAW, 'nodelet:=false']),
+    dict(name='nodelet pair, bgr8', viewer='orlin', encoding='bgr8', args=['source:=topic', 'topic:=' + RAW]),
+    dict(name='nodelet pair, rgb8', viewer='orlin', encoding='rgb8', args=['source:=topic', 'topic:=' + RAW]),
+    dict(name='nodelet pair, rgb8 equalizing', viewer='orlin', encoding='rgb8', equalize=True,
+         args=['source:=topic', 'topic:=' + RAW]),
+    dict(name='nodelet pair, JPEG full size', viewer='orlin', encoding='jpeg',
+         args=['source:=topic', 'topic:=' + COMPRESSED, 'full_jpeg:=true']),
+    dict(name='nodelet pair, JPEG reduced', viewer='orlin', encoding='jpeg',
+         args=['source:=topic', 'topic:=' + COMPRESSED]),
+]
+
+
+def jpeg_floor():
+    """Decoding alone, in this process: the full size, the reduced scale, and
+    the entropy decoding that no scale saves (libjpeg at 1/8, where the
+    inverse DCT is one coefficient a block)."""
+    data = np.frombuffer(cv2.imencode('.jpg', numbered(frames()[0], 1), [cv2.IMWRITE_JPEG_QUALITY, 80])[1], np.uint8)
+    cv2.setNumThreads(1)
+    out = {}
+    for name, flags in [('full size', cv2.IMREAD_COLOR), ('1/2 (reduced)', cv2.IMREAD_REDUCED_COLOR_2),
+                        ('1/8 (entropy decoding floor)', cv2.IMREAD_REDUCED_COLOR_8)]:
+        times = []
+        for _ in range(40):
+            t = time.perf_counter()
+            cv2.imdecode(data, flags | cv2.IMREAD_IGNORE_ORIENTATION)
+            times.append(time.perf_counter() - t)
+        out[name] = 1000.0 * sorted(times)[len(times) // 2]
+    return out
+
+
+def main():
+    xvfb_proc, display = xserver.start_xvfb(harness._spawn, first=90)
+    os.environ['DISPLAY'] = display
+    harness.start_graph(display=False)
+    camera = Camera()
+    rounds = {c['name']: [] for c in CASES}
+    for _ in range(ROUNDS):
+        for case in CASES:
+            rounds[case['name']].append(run_case(camera, case, xvfb_proc.pid))
+    results = {name: sorted(r, key=lambda x: x['ms'])[len(r) // 2] for name, r in rounds.items()}
+    drawn = {}
+    for case in CASES:
+        if case['viewer'] != 'image_view' and case['name'] in ('two processes, bgr8', 'nodelet pair, bgr8',
+                                                                'nodelet pair, JPEG reduced'):
+            drawn[case['name']] = run_case(camera, case, xvfb_proc.pid, captures=20)['seen']
+    floor = jpeg_floor()
+
+    cpu = re.search(r'model name\s*:\s*(.*)', open('/proc/cpuinfo').read())
+    print('CPU: %s, %d cores' % (cpu.group(1) if cpu else '?', os.cpu_count()))
+    print('%dx%d camera-like frames at %.0f fps from a sensor_msgs camera, %.0f s a run, median of %d rounds.'
+          % (WIDTH, HEIGHT, RATE, SECONDS, ROUNDS))
+    print('CPU per frame of every process on the viewing side (Xvfb apart), frames shown, latency publish -> #:')
+    base = {'bgr8': results['image_view, bgr8']['ms'], 'rgb8': results['image_view, rgb8']['ms'],
+            'jpeg': results['image_view, bgr8']['ms']}
+    for case in CASES:
+        r = results[case['name']]
+        shown = '%3d/%3d (%3.0f%%)' % (r['shown'], r['sent'], 100.0 * r['shown'] / r['sent']) \
+            if r['shown'] is not None else '%3d sent      ' % r['sent']
+        latency = '%5.1f / %5.1f ms' % r['latency'] if r['latency'] and r['shown'] else '      -        '
+        print('  %-32s %6.2f ms  %5.2fx image_view %s  %s  %s  Xvfb %4.2f ms' % (
+            case['name'], r['ms'], r['ms'] / base[case['encoding']], case['encoding'], shown, latency, r['x_ms']))
+        if len(r['per']) > 1 or case['viewer'] != 'image_view':
+            for name, (ms, faults) in sorted(r['per'].items()):
+                print('      %-26s %6.2f ms  %5.2fx image_view  %7.1f minor faults a frame' % (
+                    name, ms, ms / base[case['encoding']], faults))
+    print('Frame numbers (of %d) read back from window captures, as drawn@sent:' % FRAMES)
+    for name, seen in drawn.items():
+        good = [(d, n) for d, n in seen if d is not None and any((n - k) % FRAMES == d for k in range(10))]
+        print('  %-32s %2d of %2d captures show one of the 10 frames sent before: %s' % (
+            name, len(good), len(seen), ' '.join('%s@%d' % (d, n % FRAMES) for d, n in seen[:8])))
+    print('JPEG decoding alone at %dx%d, one thread (ms, median of 40):' % (WIDTH, HEIGHT))
+    for name, ms in floor.items():
+        print('  %-32s %6.2f ms' % (name, ms))
+    full = results['nodelet pair, JPEG full size']['ms']
+    reduced = results['nodelet pair, JPEG reduced']['ms']
+    print('  nodelet pair, JPEG reduced / full: %.2fx' % (reduced / full))
+
+
+if __name__ == '__main__':
+    main()
