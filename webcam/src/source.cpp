@@ -87,6 +87,89 @@ private:
     std::vector<image_msgs::ImagePtr> images_;
 };
 
+// sensor_msgs/Image as the relay receives it from another process: the
+// header fields are read as roscpp would read them, and the samples go
+// straight from roscpp's receive buffer through the relay's conversion into
+// the message it sends. A sensor_msgs::Image would first be zero-filled and
+// copied out of that buffer, which roscpp frees once the message is read.
+struct CameraFrame {
+    std_msgs::Header header;
+    uint32_t height = 0, width = 0;
+    std::string encoding;
+    uint8_t isBigendian = 0;
+    uint32_t step = 0;
+    // Set when the message is made: where the samples go.
+    std::function<void(CameraFrame &, const uint8_t *data, size_t size)> relay;
+    // Filled as the samples go.
+    image_msgs::ImagePtr out;
+    Relayed result;
+};
+
+}  // namespace
+}  // namespace webcam
+
+namespace ros {
+namespace message_traits {
+template <> struct IsMessage<webcam::CameraFrame> : TrueType {};
+template <> struct HasHeader<webcam::CameraFrame> : TrueType {};
+// The type, checksum and definition of sensor_msgs/Image: the publisher's.
+#define WEBCAM_CAMERA_FRAME_TRAIT(Trait)                                                             \
+    template <> struct Trait<webcam::CameraFrame> {                                                  \
+        static const char *value() { return Trait<sensor_msgs::Image>::value(); }                    \
+        static const char *value(const webcam::CameraFrame &) { return value(); }                    \
+    };
+WEBCAM_CAMERA_FRAME_TRAIT(MD5Sum)
+WEBCAM_CAMERA_FRAME_TRAIT(DataType)
+WEBCAM_CAMERA_FRAME_TRAIT(Definition)
+#undef WEBCAM_CAMERA_FRAME_TRAIT
+}  // namespace message_traits
+
+namespace serialization {
+// Reading only: the relay never sends one.
+template <> struct Serializer<webcam::CameraFrame> {
+    inline static void read(IStream &stream, webcam::CameraFrame &m)
+    {
+        stream.next(m.header);
+        stream.next(m.height);
+        stream.next(m.width);
+        stream.next(m.encoding);
+        stream.next(m.isBigendian);
+        stream.next(m.step);
+        uint32_t size = 0;
+        stream.next(size);
+        const uint8_t *data = stream.advance(size);  // throws when the message is shorter than it says
+        m.relay(m, data, size);
+    }
+    template <typename Stream> inline static void write(Stream &, const webcam::CameraFrame &)
+    {
+        throw std::logic_error("CameraFrame is received only");
+    }
+    inline static uint32_t serializedLength(const webcam::CameraFrame &) { return 0; }
+};
+}  // namespace serialization
+}  // namespace ros
+
+namespace webcam {
+namespace {
+
+// Whether a node of this process publishes topic (a camera driver in the
+// same nodelet manager): its messages then come unserialized, and are best
+// taken as they are.
+bool PublishedHere(const std::string &topic)
+{
+    XmlRpc::XmlRpcValue args, result, payload;
+    args[0] = ros::this_node::getName();
+    if (!ros::master::execute("getSystemState", args, result, payload, false) || payload.size() < 1)
+        return false;
+    XmlRpc::XmlRpcValue &publications = payload[0];
+    for (int i = 0; i < publications.size(); i++)
+        if (std::string(publications[i][0]) == topic)
+            for (int j = 0; j < publications[i][1].size(); j++)
+                if (std::string(publications[i][1][j]) == ros::this_node::getName())
+                    return true;
+    return false;
+}
+
 }  // namespace
 
 struct ImageSource::Impl {
@@ -128,8 +211,23 @@ struct ImageSource::Impl {
 
     void subscribe(const std::string &type)
     {
-        if (type == "sensor_msgs/Image") {
+        if (type == "sensor_msgs/Image" && PublishedHere(topic)) {
             sub = nh.subscribe(topic, 2, &Impl::raw, this);
+        } else if (type == "sensor_msgs/Image") {
+            ros::SubscribeOptions ops;
+            ops.init<CameraFrame>(topic, 2, [this](const boost::shared_ptr<const CameraFrame> &in) { frame(*in); });
+            ops.helper = boost::make_shared<ros::SubscriptionCallbackHelperT<const boost::shared_ptr<const CameraFrame> &>>(
+                [this](const boost::shared_ptr<const CameraFrame> &in) { frame(*in); },
+                [this] {
+                    auto m = boost::make_shared<CameraFrame>();
+                    m->relay = [this](CameraFrame &f, const uint8_t *data, size_t size) {
+                        f.out = pool.take();
+                        f.result = RelayRaw(f.encoding, f.height, f.width, f.step, f.isBigendian, data, size, options,
+                                            Into(*f.out));
+                    };
+                    return m;
+                });
+            sub = nh.subscribe(ops);
         } else if (type == "sensor_msgs/CompressedImage") {
             sub = nh.subscribe(topic, 2, &Impl::compressed, this);
         } else {
@@ -146,6 +244,8 @@ struct ImageSource::Impl {
                       in->data.size(), options, Into(*out)),
              out, in->header);
     }
+
+    void frame(const CameraFrame &in) { send(in.result, in.out, in.header); }
 
     void compressed(const sensor_msgs::CompressedImageConstPtr &in)
     {

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """The ROS master restarted under a running, shown viewer and its image
 source: both make themselves known to the new master, frames and service
-calls go on, and a publisher started afterwards reaches the viewer."""
+calls go on, and a publisher started afterwards reaches the viewer; also
+with the relay and the viewer in one process, whose one watch registers
+what both registered."""
 import signal
+import subprocess
 import time
 import unittest
 
@@ -46,6 +49,30 @@ class Restart(unittest.TestCase):
         self.assertEqual(viewer.stop(), 0, viewer.err[-2000:])
         self.assertEqual(viewer.out.strip('#.'), '')
         self.assertEqual(viewer.frame_callbacks(), len(viewer.out))
+
+    def test_master_restart_registers_both_nodelets_of_one_process_again(self):
+        import rospy
+        rospy.set_param('/image_source', {'source': 'topic', 'topic': '/cam'})
+        manager = Viewer('viewer_manager_asan', env=harness.asan_env(), args=['webcam/image_source'])
+        self.addCleanup(manager.stop)
+        harness.stop_master()
+        harness.start_master()
+
+        def known_again():
+            pubs, subs, services = graph_state()
+            return (all(services.get(s) == ['/camera_viewer'] for s in SERVICES) and
+                    subs.get('/image') == ['/camera_viewer'] and pubs.get('/image') == ['/camera_viewer'])
+        wait_for('both nodelets to register with the new master', known_again, timeout=15)
+        self.assertEqual(rosservice('/webcam_show', SHOW), OK)
+        # A camera that starts after the restart reaches the viewer through
+        # the relay, which was waiting for one.
+        camera = harness._spawn(['rostopic', 'pub', '-r', '20', '/cam', 'sensor_msgs/Image',
+                                 "{height: 2, width: 2, encoding: 'rgb8', step: 6, data: [%s]}" % ','.join('9' * 12)],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        manager.wait_chars(5, timeout=30)
+        camera.send_signal(signal.SIGINT)
+        self.assertEqual(manager.stop(), 0, manager.err[-2000:])
+        self.assertEqual(manager.out.strip('#'), '')
 
 
 
