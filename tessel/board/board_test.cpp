@@ -221,8 +221,11 @@ void CommandLine()
          "count 3: 41 44 49\n", "tessel-smbus: PEC mismatch"},
         {"tool: nothing answers", {"3", "0x33", "read-byte", "0x00"}, 1, "",
          "tessel-smbus: no acknowledge at 0x33 on /dev/i2c-3"},
+        {"tool: EEPROM byte write", {"7", "0x50", "write-byte", "0x41", "0x5c"}, 0, "", ""},
         {"tool: EEPROM byte write", {"7", "0x50", "write-byte", "0x40", "0x77"}, 0, "", ""},
         {"tool: EEPROM byte read back", {"7", "0x50", "read-byte", "0x40"}, 0, "0x77\n", ""},
+        // The EEPROM's address pointer has moved on to 0x41.
+        {"tool: EEPROM receive byte, the next one", {"7", "0x50", "receive-byte"}, 0, "0x5c\n", ""},
         {"tool: EEPROM word write", {"/dev/i2c-7", "0x50", "write-word", "0x48", "0xbeef"}, 0, "", ""},
         {"tool: EEPROM word read back", {"/dev/i2c-7", "0x50", "read-word", "0x48"}, 0, "0xbeef\n", ""},
         {"tool: sensor T_os word", {"8", "0x4d", "read-word", "0x03"}, 0, "0x0050\n", ""},

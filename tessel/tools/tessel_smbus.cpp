@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -67,19 +68,27 @@ unsigned long Number(const char *text, unsigned long max, const char *what)
     return v;
 }
 
-struct Transaction {
-    const char *name;
-    int fixedArgs;   // after CMD; -1: a list of bytes
-    bool command;    // takes CMD
-    bool pec;        // can carry a PEC
+// What a transaction takes after its command code, and what it prints.
+enum class Takes { Nothing, Byte, Word, Bytes };
+enum class Prints { Nothing, Byte, Word, Block };
+
+struct Request;
+
+// What a transaction read: up to 32 bytes, and how many.
+struct Reply {
+    uint8_t in[I2C_TRANSFER_MAX_DATA] = {};
+    uint8_t count = 0;
 };
 
-const Transaction kTransactions[] = {
-    {"read-byte", 0, true, true},       {"write-byte", 1, true, true},
-    {"read-word", 0, true, true},       {"write-word", 1, true, true},
-    {"block-read", 0, true, true},      {"block-write", -1, true, true},
-    {"process-call", 1, true, true},    {"block-process-call", -1, true, true},
-    {"send-byte", 1, false, false},     {"receive-byte", 0, false, false},
+// One row a transaction: its name, what it takes and prints, and the call
+// that runs it. Nothing else in the tool tells transactions apart.
+struct Transaction {
+    const char *name;
+    bool command;  // takes CMD
+    Takes takes;
+    bool pec;      // can carry a PEC
+    Prints prints;
+    int (*run)(int fd, const Request &r, Reply &out);
 };
 
 struct Request {
@@ -90,6 +99,35 @@ struct Request {
     uint8_t cmd = 0;
     unsigned long value = 0;
     std::vector<uint8_t> bytes;
+
+    uint8_t byte() const { return uint8_t(value); }
+    std::array<uint8_t, 2> word() const { return {uint8_t(value), uint8_t(value >> 8)}; }  // low byte first
+    uint8_t size() const { return uint8_t(bytes.size()); }
+};
+
+const Transaction kTransactions[] = {
+    {"read-byte", true, Takes::Nothing, true, Prints::Byte,
+     [](int fd, const Request &r, Reply &o) { return I2cReadByte(fd, r.cmd, o.in); }},
+    {"write-byte", true, Takes::Byte, true, Prints::Nothing,
+     [](int fd, const Request &r, Reply &) { return I2cWriteByte(fd, r.cmd, r.byte()); }},
+    {"read-word", true, Takes::Nothing, true, Prints::Word,
+     [](int fd, const Request &r, Reply &o) { return I2cReadBytes(fd, r.cmd, o.in, 2); }},
+    {"write-word", true, Takes::Word, true, Prints::Nothing,
+     [](int fd, const Request &r, Reply &) { return I2cWriteBytes(fd, r.cmd, r.word().data(), 2); }},
+    {"block-read", true, Takes::Nothing, true, Prints::Block,
+     [](int fd, const Request &r, Reply &o) { return I2cReadBlock(fd, r.cmd, o.in, sizeof o.in, &o.count); }},
+    {"block-write", true, Takes::Bytes, true, Prints::Nothing,
+     [](int fd, const Request &r, Reply &) { return I2cWriteBlock(fd, r.cmd, r.bytes.data(), r.size()); }},
+    {"process-call", true, Takes::Word, true, Prints::Word,
+     [](int fd, const Request &r, Reply &o) { return I2cTransfer(fd, r.cmd, r.word().data(), 2, o.in, 2, nullptr); }},
+    {"block-process-call", true, Takes::Bytes, true, Prints::Block,
+     [](int fd, const Request &r, Reply &o) {
+         return I2cProcessBlock(fd, r.cmd, r.bytes.data(), r.size(), o.in, sizeof o.in, &o.count);
+     }},
+    {"send-byte", false, Takes::Byte, false, Prints::Nothing,
+     [](int fd, const Request &r, Reply &) { return I2cSendByte(fd, r.byte()); }},
+    {"receive-byte", false, Takes::Nothing, false, Prints::Byte,
+     [](int fd, const Request &, Reply &o) { return I2cReceiveByte(fd, o.in); }},
 };
 
 Request Parse(int argc, char **argv)
@@ -125,12 +163,14 @@ Request Parse(int argc, char **argv)
             Refuse(std::string(r.t->name) + " needs a command code");
         r.cmd = uint8_t(Number(argv[i++], 0xFF, "command code"));
     }
-    const bool word = !strcmp(r.t->name, "write-word") || !strcmp(r.t->name, "process-call");
-    if (r.t->fixedArgs >= 0) {
-        if (argc - i != r.t->fixedArgs)
-            Refuse(std::string(r.t->name) + (r.t->fixedArgs ? " takes one value" : " takes no value"));
-        if (r.t->fixedArgs)
-            r.value = Number(argv[i], word ? 0xFFFF : 0xFF, word ? "word" : "byte");
+    if (r.t->takes != Takes::Bytes) {
+        const int values = r.t->takes == Takes::Nothing ? 0 : 1;
+        if (argc - i != values)
+            Refuse(std::string(r.t->name) + (values ? " takes one value" : " takes no value"));
+        if (r.t->takes == Takes::Word)
+            r.value = Number(argv[i], 0xFFFF, "word");
+        else if (r.t->takes == Takes::Byte)
+            r.value = Number(argv[i], 0xFF, "byte");
     } else {
         if (argc - i < 1)
             Refuse(std::string(r.t->name) + " needs at least one byte");
@@ -161,32 +201,8 @@ int Run(const Request &r)
         return kBusError;
     }
     I2cSetSlaveAddress(fd, I2C_Addr_t(r.address), r.pec);
-    const std::string t = r.t->name;
-    uint8_t in[I2C_TRANSFER_MAX_DATA] = {}, count = 0;
-    const uint8_t word[2] = {uint8_t(r.value), uint8_t(r.value >> 8)};
-    const uint8_t byte = uint8_t(r.value);
-    int rc;
-    if (t == "read-byte")
-        rc = I2cReadByte(fd, r.cmd, in), count = 1;
-    else if (t == "write-byte")
-        rc = I2cWriteByte(fd, r.cmd, byte);
-    else if (t == "read-word")
-        rc = I2cReadBytes(fd, r.cmd, in, 2), count = 2;
-    else if (t == "write-word")
-        rc = I2cWriteBytes(fd, r.cmd, word, 2);
-    else if (t == "block-read")
-        rc = I2cReadBlock(fd, r.cmd, in, I2C_TRANSFER_MAX_DATA, &count);
-    else if (t == "block-write")
-        rc = I2cWriteBlock(fd, r.cmd, r.bytes.data(), uint8_t(r.bytes.size()));
-    else if (t == "process-call")
-        rc = I2cTransfer(fd, r.cmd, word, 2, in, 2, nullptr), count = 2;
-    else if (t == "block-process-call")
-        rc = I2cProcessBlock(fd, r.cmd, r.bytes.data(), uint8_t(r.bytes.size()), in, I2C_TRANSFER_MAX_DATA,
-                             &count);
-    else if (t == "send-byte")
-        rc = I2cSendByte(fd, byte);
-    else
-        rc = I2cReceiveByte(fd, in), count = 1;
+    Reply reply;
+    const int rc = r.t->run(fd, r, reply);
     const int err = errno;
     close(fd);
 
@@ -196,14 +212,18 @@ int Run(const Request &r)
                 r.device.c_str(), strerror(err));
         return kBusError;
     }
-    const bool reads = t.find("read") != std::string::npos || t.find("process") != std::string::npos;
-    if (reads) {
-        if (t == "read-word" || t == "process-call")
-            printf("0x%04x\n", in[0] | in[1] << 8);
-        else if (t == "read-byte" || t == "receive-byte")
-            printf("0x%02x\n", in[0]);
-        else
-            PrintBytes(in, count);
+    switch (r.t->prints) {
+    case Prints::Byte:
+        printf("0x%02x\n", reply.in[0]);
+        break;
+    case Prints::Word:
+        printf("0x%04x\n", reply.in[0] | reply.in[1] << 8);
+        break;
+    case Prints::Block:
+        PrintBytes(reply.in, reply.count);
+        break;
+    case Prints::Nothing:
+        break;
     }
     if (rc == EMSGSIZE) {
         fprintf(stderr, "tessel-smbus: the device's count was larger than %d bytes\n", I2C_TRANSFER_MAX_DATA);
