@@ -137,12 +137,15 @@ demo:
 	$(B)/devel/env.sh /usr/bin/python3 webcam/scripts/demo.py $(B)/demo
 
 # Speed, as ratios against a baseline measured in the same run: the
-# equalization against its reference, the viewer against Debian's image_view.
+# equalization against its reference, the viewer fed directly and the path
+# users run (a sensor_msgs camera, the relay, our roslaunch lines) against
+# Debian's image_view.
 DEB_BENCH := libimage-view-dev libnodeletlib-tools linux-perf
 bench: build
 	$(call install,$(DEB_BENCH))
 	BUILD=$(B)/bench sh bench/run
 	$(B)/devel/env.sh /usr/bin/python3 -W ignore bench/viewer_cpu.py
+	$(B)/devel/env.sh /usr/bin/python3 -W ignore bench/camera_path.py
 
 # The viewer's resident memory over minutes of shown, hidden and equalized
 # frames (make test runs the same for 40 s).
