@@ -26,7 +26,7 @@ int gPassed, gFailed;
 
 void Report(bool ok, const char *name, const char *fmt, ...)
 {
-    char detail[256];
+    char detail[2048];
     va_list args;
     va_start(args, fmt);
     vsnprintf(detail, sizeof detail, fmt, args);
@@ -205,17 +205,56 @@ ToolRun Tool(std::initializer_list<const char *> args)
     return run;
 }
 
-// The command-line tool against the same devices, from the shell's side:
-// what it prints and its exit status.
+// What a scan of addresses 0x08-0x77 prints, i2cdetect's grid: the
+// answering addresses by number, the ones a driver owns as UU.
+std::string Grid(std::initializer_list<unsigned> answering, std::initializer_list<unsigned> owned = {})
+{
+    std::string grid = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n";
+    char cell[8];
+    for (unsigned row = 0; row < 0x80; row += 16) {
+        snprintf(cell, sizeof cell, "%02x: ", row);
+        grid += cell;
+        for (unsigned a = row; a < row + 16; a++) {
+            const auto in = [a](std::initializer_list<unsigned> list) {
+                for (unsigned x : list)
+                    if (x == a)
+                        return true;
+                return false;
+            };
+            snprintf(cell, sizeof cell, "%02x ", a);
+            grid += a < 0x08 || a > 0x77 ? "   " : in(owned) ? "UU " : in(answering) ? cell : "-- ";
+        }
+        grid += "\n";
+    }
+    return grid;
+}
+
+// The command-line tool from the shell's side, one case a row: its
+// arguments, exit status, what stdout is (or holds, for a listing) and what
+// stderr holds.
+struct ToolCase {
+    std::string name;
+    std::initializer_list<const char *> args;
+    int status;
+    std::string out, err;
+    bool outHolds = false;
+};
+
+void RunTool(const ToolCase *cases, size_t n)
+{
+    for (const ToolCase *c = cases; c != cases + n; c++) {
+        const ToolRun run = Tool(c->args);
+        const bool out = c->outHolds ? run.out.find(c->out) != std::string::npos : run.out == c->out;
+        Report(run.status == c->status && out && run.err.find(c->err) != std::string::npos, c->name.c_str(),
+               "exit %d, stdout '%s', stderr '%s'", run.status, run.out.c_str(), run.err.c_str());
+    }
+}
+
+// The same devices as the library cases, at the EEPROM while no driver
+// has it.
 void CommandLine()
 {
-    struct Case {
-        const char *name;
-        std::initializer_list<const char *> args;
-        int status;
-        const char *out, *err;  // what stdout is, what stderr holds
-    };
-    const Case cases[] = {
+    const ToolCase cases[] = {
         {"tool: PMBus MFR_ID block read", {"3", "0x10", "block-read", "0x99"}, 0, "count 3: 41 44 49\n", ""},
         {"tool: block read with PEC from a device that sends none", {"--pec", "3", "0x11", "block-read", "0x99"}, 4,
          "count 3: 41 44 49\n", "tessel-smbus: PEC mismatch"},
@@ -229,12 +268,40 @@ void CommandLine()
         {"tool: EEPROM word write", {"/dev/i2c-7", "0x50", "write-word", "0x48", "0xbeef"}, 0, "", ""},
         {"tool: EEPROM word read back", {"/dev/i2c-7", "0x50", "read-word", "0x48"}, 0, "0xbeef\n", ""},
         {"tool: sensor T_os word", {"8", "0x4d", "read-word", "0x03"}, 0, "0x0050\n", ""},
+        {"tool: I2C block read, no count byte", {"7", "0x50", "i2c-block-read", "0x40", "2"}, 0, "count 2: 77 5c\n",
+         ""},
+        {"tool: I2C block write, no count byte", {"7", "0x50", "i2c-block-write", "0x44", "0x01", "0x02"}, 0, "", ""},
+        {"tool: dump of the EEPROM bytes written",
+         {"dump", "7", "0x50", "0x40-0x49"},
+         0,
+         "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n"
+         "40: 77 5c 00 00 01 02 00 00 ef be                      w\\..??..??      \n",
+         ""},
+        {"tool: scan of the PMBus devices", {"scan", "3"}, 0, Grid({0x10, 0x11, 0x12, 0x13}), ""},
+        {"tool: scan of the EEPROM's bus", {"scan", "7"}, 0, Grid({0x50}), ""},
+        {"tool: scan of the sensor's bus", {"-y", "scan", "8"}, 0, Grid({0x4d}), ""},
+        {"tool: list of the buses", {"list"}, 0, "i2c-7\ti2c       \t", "", true},
+        {"tool: library lines only with --debug", {"--debug", "3", "0x33", "read-byte", "0x00"}, 1, "",
+         "I2cTransfer: ioctl failed"},
     };
-    for (const Case &c : cases) {
-        const ToolRun run = Tool(c.args);
-        Report(run.status == c.status && run.out == c.out && run.err.find(c.err) != std::string::npos, c.name,
-               "exit %d, stdout '%s', stderr '%s'", run.status, run.out.c_str(), run.err.c_str());
-    }
+    RunTool(cases, sizeof cases / sizeof cases[0]);
+}
+
+// With the at24 driver bound to the EEPROM: refused unless forced, and a
+// scan shows the address as owned.
+void DriverOwned()
+{
+    for (int tries = 0; tries < 50 && access("/sys/bus/i2c/devices/7-0050/driver", F_OK) != 0; tries++)
+        usleep(100000);
+    const ToolCase cases[] = {
+        {"tool: a driver's EEPROM is refused", {"7", "0x50", "write-byte", "0x42", "0x33"}, 1, "",
+         "address 0x50 on /dev/i2c-7 is owned by the kernel driver at24; -f"},
+        {"tool: and forced", {"-f", "7", "0x50", "write-byte", "0x42", "0x33"}, 0, "", ""},
+        {"tool: and read back, forced", {"-f", "7", "0x50", "read-byte", "0x42"}, 0, "0x33\n", ""},
+        // A 24c08 takes four addresses: at24 holds 0x51-0x53 as dummy clients.
+        {"tool: scan shows the driver's addresses as UU", {"scan", "7"}, 0, Grid({}, {0x50, 0x51, 0x52, 0x53}), ""},
+    };
+    RunTool(cases, sizeof cases / sizeof cases[0]);
 }
 
 bool LoadModule(const char *path)
@@ -284,6 +351,8 @@ int main()
         Eeprom();
         TemperatureSensor();
         Pmbus();
+        if (LoadModule("/modules/at24.ko"))  // last: the EEPROM cases before want it free
+            DriverOwned();
     } else {
         gFailed++;
     }

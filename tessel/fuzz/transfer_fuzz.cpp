@@ -22,6 +22,7 @@ constexpr int kFd = 1000;  // never opened: every ioctl on it is ours
 constexpr int kBusErrors[] = {ENXIO, EREMOTEIO, ETIMEDOUT, EAGAIN, EIO};
 FuzzedDataProvider *gIn;
 int gInjected;  // the errno the bus failed with, if any
+int gCountByte;  // the first byte the device sent in the last read message
 
 int Rdwr(i2c_rdwr_ioctl_data *data)
 {
@@ -41,6 +42,8 @@ int Rdwr(i2c_rdwr_ioctl_data *data)
             continue;
         for (unsigned k = 0; k < msg.len; k++)
             msg.buf[k] = in.ConsumeIntegral<uint8_t>();
+        if (msg.len > 0)
+            gCountByte = msg.buf[0];
     }
     return int(data->nmsgs);
 }
@@ -67,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider in(data, size);
     gIn = &in;
     gInjected = 0;
+    gCountByte = -1;
     gDebug = in.ConsumeBool() ? 1 : 0;
     I2cSetSlaveAddress(kFd, in.ConsumeIntegral<uint8_t>(), in.ConsumeBool());
     const int op = in.ConsumeIntegralInRange(0, 12);
@@ -108,7 +112,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else if (rc != 0 && rc != EMSGSIZE && rc != EBADMSG) {
         abort();
     }
-    if ((op == 0 || op == 1 || op == 2) && count != 0xEE && count > room)
-        abort();  // a count larger than what was delivered
+    // A call that reports a count and ran wrote the count it delivered: a
+    // block read the device's count, at most the room; any other read the
+    // room. One that did not run reports nothing, or 0.
+    if (op == 0 || op == 1 || op == 2) {
+        const bool block = op != 0 || (rdLen & I2C_LEN_BLOCK);
+        if (rc == -1 && count != 0xEE && count != 0)
+            abort();
+        if (rc != -1 && room == 0 && count != 0)
+            abort();
+        if (rc != -1 && room > 0 &&
+            count != (block ? unsigned(gCountByte) < room ? unsigned(gCountByte) : room : room))
+            abort();
+    }
     return 0;
 }

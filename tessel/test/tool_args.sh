@@ -1,8 +1,9 @@
 #!/bin/sh
 # tessel-smbus's argument handling, one case a line: exit status, a text
 # its output must hold, and the arguments. /dev/null stands in for a bus
-# node: it opens, but any ioctl on it fails, so a usage error (2) there
-# shows that the arguments were refused before any bus traffic.
+# node: it opens, but any ioctl on it fails (the adapter's functions cannot
+# be asked: 1), so a usage error (2) there shows that the arguments were
+# refused before any bus traffic.
 tool=$1
 pass=0 fail=0
 check() {
@@ -22,7 +23,16 @@ check 0 'MFR_ID'                 --help
 check 2 'at most 0x7f'           /dev/null 0x80 read-byte 0
 check 2 'reserved'               /dev/null 0x03 read-byte 0
 check 2 'reserved'               /dev/null 0x78 read-byte 0
-check 1 'bus error'              -f /dev/null 0x03 read-byte 0
+check 1 'cannot ask /dev/null'   -a /dev/null 0x03 read-byte 0
+check 2 'reserved'               -f /dev/null 0x03 read-byte 0
+check 1 'cannot ask /dev/null'   -y /dev/null 0x10 read-byte 0
+check 2 'no PEC'                 --pec /dev/null 0x10 i2c-block-read 0 4
+check 2 'at most 32'             /dev/null 0x10 i2c-block-read 0 33
+check 2 'at least one byte'      /dev/null 0x10 i2c-block-read 0 0
+check 2 'runs backwards'         dump /dev/null 0x10 0x20-0x10
+check 2 'takes a bus'            scan
+check 1 'cannot ask /dev/null'   scan /dev/null
+check 1 'cannot ask /dev/null'   dump /dev/null 0x10 0x00-0x0f
 check 2 'at most 32'             /dev/null 0x10 block-write 0x20 $thirty_three
 check 2 "malformed byte '0x1g'"  /dev/null 0x10 write-byte 0x20 0x1g
 check 2 'malformed command'      /dev/null 0x10 read-byte -1
@@ -34,6 +44,6 @@ check 2 'needs a command code'   /dev/null 0x10 read-byte
 check 2 'takes one value'        /dev/null 0x10 write-byte 0x20
 check 2 'no device node /dev/i2c-4711' 4711 0x10 read-byte 0
 check 2 'unknown option'         --frobnicate /dev/null 0x10 read-byte 0
-check 1 'bus error'              /dev/null 0x10 read-byte 0
+check 1 'cannot ask /dev/null'   /dev/null 0x10 read-byte 0
 echo "$pass passed, $fail failed"
 [ "$fail" -eq 0 ]

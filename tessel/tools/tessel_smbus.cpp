@@ -1,5 +1,9 @@
 // tessel-smbus: one SMBus transaction from the shell, with the packet error
-// code computed and checked by tessel itself.
+// code computed and checked by tessel itself; and a bus's scan, a device's
+// register dump and the list of buses, for a board's bring-up.
+#include "tool.h"
+
+#include <Log.h>
 #include <i2c.h>
 
 #include <errno.h>
@@ -16,15 +20,22 @@
 
 namespace {
 
-// Exit statuses: what the library's result was.
-enum Status { kDone = 0, kBusError = 1, kUsage = 2, kCountTooLarge = 3, kPecMismatch = 4 };
-
 const char kUsageText[] =
-    "usage: tessel-smbus [--pec] [-f|--force] BUS ADDRESS TRANSACTION [ARGUMENTS]\n"
+    "usage: tessel-smbus [OPTIONS] BUS ADDRESS TRANSACTION [ARGUMENTS]\n"
+    "       tessel-smbus [-a] scan BUS\n"
+    "       tessel-smbus [OPTIONS] dump BUS ADDRESS [FIRST-LAST]\n"
+    "       tessel-smbus list\n"
     "\n"
     "One SMBus transaction on BUS (/dev/i2c-N or N) with the 7-bit ADDRESS.\n"
-    "Numbers are decimal, or hex with 0x. --pec adds and checks the packet\n"
-    "error code; -f allows the reserved addresses 0x00-0x07 and 0x78-0x7f.\n"
+    "Numbers are decimal, or hex with 0x.\n"
+    "\n"
+    "options, as i2c-tools has them:\n"
+    "  --pec   add and check the packet error code (computed by tessel)\n"
+    "  -a      allow the reserved addresses 0x00-0x07 and 0x78-0x7f\n"
+    "  -f      force access to an address that a kernel driver owns (refused\n"
+    "          without it, before any bus traffic: the driver may be mid-transaction)\n"
+    "  -y      accepted and ignored: tessel-smbus never asks for confirmation\n"
+    "  --debug the library's own lines (and traces) on stderr too\n"
     "\n"
     "transactions:\n"
     "  read-byte CMD                 prints the byte, 0xNN\n"
@@ -36,16 +47,26 @@ const char kUsageText[] =
     "  process-call CMD WORD         sends a word, prints the word read back\n"
     "  block-process-call CMD BYTE...  sends a block, prints the block read back\n"
     "  send-byte BYTE                no PEC in this library\n"
-    "  receive-byte                  no PEC in this library\n"
+    "  receive-byte                  prints the byte, 0xNN; no PEC in this library\n"
+    "  i2c-block-read CMD LENGTH     LENGTH (1-32) bytes, no count byte; prints them; no PEC\n"
+    "  i2c-block-write CMD BYTE...   at most 32 bytes, no count byte; no PEC\n"
     "\n"
-    "exit status: 0 done; 1 no acknowledge or other bus error; 2 usage;\n"
+    "scan: the addresses that answer, as i2cdetect shows them (-- none, UU owned\n"
+    "by a kernel driver); a quick write, or a one-byte read at 0x30-0x37 and\n"
+    "0x50-0x5f. dump: registers FIRST to LAST (default 0x00-0xff), one Read Byte\n"
+    "Data each, as i2cdump shows them (XX no answer). list: the buses.\n"
+    "\n"
+    "exit status: 0 done; 1 no acknowledge or other bus error, an address a\n"
+    "driver owns, an adapter that cannot run plain I2C; 2 usage;\n"
     "3 the device's count was larger than 32 (the first 32 bytes are printed);\n"
     "4 PEC mismatch (what was read is printed all the same).\n"
     "\n"
     "examples:\n"
     "  tessel-smbus --pec 1 0x0b read-word 0x09   smart battery voltage (mV), with PEC\n"
     "  tessel-smbus 3 0x10 block-read 0x99        PMBus MFR_ID\n"
-    "  tessel-smbus 7 0x50 write-byte 0x20 0x5a   one EEPROM byte\n";
+    "  tessel-smbus 7 0x50 write-byte 0x20 0x5a   one EEPROM byte\n"
+    "  tessel-smbus scan 3                        what answers on bus 3\n"
+    "  tessel-smbus dump 8 0x4d 0x00-0x0f         a sensor's first 16 registers\n";
 
 struct Usage {
     std::string why;
@@ -69,10 +90,13 @@ unsigned long Number(const char *text, unsigned long max, const char *what)
 }
 
 // What a transaction takes after its command code, and what it prints.
-enum class Takes { Nothing, Byte, Word, Bytes };
+enum class Takes { Nothing, Byte, Word, Bytes, Length };
 enum class Prints { Nothing, Byte, Word, Block };
 
 struct Request;
+
+// What a call does: one transaction, or a look at a whole bus.
+enum class Mode { Transaction, Scan, Dump, List };
 
 // What a transaction read: up to 32 bytes, and how many.
 struct Reply {
@@ -92,9 +116,11 @@ struct Transaction {
 };
 
 struct Request {
-    std::string device;
+    Mode mode = Mode::Transaction;
+    Bus bus;
     unsigned address = 0;
-    bool pec = false;
+    bool pec = false, all = false, force = false;
+    unsigned first = 0x00, last = 0xff;  // dump
     const Transaction *t = nullptr;
     uint8_t cmd = 0;
     unsigned long value = 0;
@@ -128,28 +154,50 @@ const Transaction kTransactions[] = {
      [](int fd, const Request &r, Reply &) { return I2cSendByte(fd, r.byte()); }},
     {"receive-byte", false, Takes::Nothing, false, Prints::Byte,
      [](int fd, const Request &, Reply &o) { return I2cReceiveByte(fd, o.in); }},
+    {"i2c-block-read", true, Takes::Length, false, Prints::Block,
+     [](int fd, const Request &r, Reply &o) {
+         o.count = r.byte();
+         return I2cReadBytes(fd, r.cmd, o.in, o.count);
+     }},
+    {"i2c-block-write", true, Takes::Bytes, false, Prints::Nothing,
+     [](int fd, const Request &r, Reply &) { return I2cWriteBytes(fd, r.cmd, r.bytes.data(), r.size()); }},
 };
 
-Request Parse(int argc, char **argv)
+
+// BUS as /dev/i2c-N or N.
+Bus ParseBus(const char *text)
 {
-    Request r;
-    bool force = false;
-    int i = 1;
-    for (; i < argc && argv[i][0] == '-' && argv[i][1]; i++) {
-        if (!strcmp(argv[i], "--pec"))
-            r.pec = true;
-        else if (!strcmp(argv[i], "-f") || !strcmp(argv[i], "--force"))
-            force = true;
-        else
-            Refuse(std::string("unknown option '") + argv[i] + "'");
-    }
-    if (argc - i < 3)
-        Refuse("a bus, an address and a transaction are needed");
-    const char *bus = argv[i++];
-    r.device = strchr(bus, '/') ? bus : "/dev/i2c-" + std::to_string(Number(bus, 1u << 20, "bus number"));
-    r.address = unsigned(Number(argv[i++], 0x7F, "address (7 bits, at most 0x7f)"));
-    if (!force && (r.address < 0x08 || r.address > 0x77))
-        Refuse("address " + std::string(argv[i - 1]) + " is reserved (0x00-0x07, 0x78-0x7f); -f to use it");
+    const std::string device =
+        strchr(text, '/') ? text : "/dev/i2c-" + std::to_string(Number(text, 1u << 20, "bus number"));
+    struct stat st;
+    if (stat(device.c_str(), &st) != 0)
+        Refuse("no device node " + device + " (is i2c-dev loaded?)");
+    return BusOf(device);
+}
+
+unsigned ParseAddress(const char *text, bool all)
+{
+    const unsigned address = unsigned(Number(text, 0x7F, "address (7 bits, at most 0x7f)"));
+    if (!all && (address < 0x08 || address > 0x77))
+        Refuse("address " + std::string(text) + " is reserved (0x00-0x07, 0x78-0x7f); -a to use it");
+    return address;
+}
+
+// FIRST-LAST, registers of a dump.
+void ParseRange(const char *text, Request &r)
+{
+    const char *dash = strchr(text, '-');
+    if (!dash)
+        Refuse(std::string("malformed register range '") + text + "' (FIRST-LAST)");
+    r.first = unsigned(Number(std::string(text, dash).c_str(), 0xFF, "first register"));
+    r.last = unsigned(Number(dash + 1, 0xFF, "last register"));
+    if (r.first > r.last)
+        Refuse(std::string("register range '") + text + "' runs backwards");
+}
+
+// The transaction's arguments from argv[i] on.
+void ParseTransaction(int argc, char **argv, int i, Request &r)
+{
     for (const Transaction &t : kTransactions)
         if (!strcmp(argv[i], t.name))
             r.t = &t;
@@ -171,6 +219,8 @@ Request Parse(int argc, char **argv)
             r.value = Number(argv[i], 0xFFFF, "word");
         else if (r.t->takes == Takes::Byte)
             r.value = Number(argv[i], 0xFF, "byte");
+        else if (r.t->takes == Takes::Length && ((r.value = Number(argv[i], 32, "length (at most 32)")) == 0))
+            Refuse(std::string(r.t->name) + " reads at least one byte");
     } else {
         if (argc - i < 1)
             Refuse(std::string(r.t->name) + " needs at least one byte");
@@ -179,9 +229,52 @@ Request Parse(int argc, char **argv)
         for (; i < argc; i++)
             r.bytes.push_back(uint8_t(Number(argv[i], 0xFF, "byte")));
     }
-    struct stat st;
-    if (stat(r.device.c_str(), &st) != 0)
-        Refuse("no device node " + r.device + " (is i2c-dev loaded?)");
+}
+
+Request Parse(int argc, char **argv)
+{
+    Request r;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1]; i++) {
+        if (!strcmp(argv[i], "--pec"))
+            r.pec = true;
+        else if (!strcmp(argv[i], "-a"))
+            r.all = true;
+        else if (!strcmp(argv[i], "-f"))
+            r.force = true;
+        else if (!strcmp(argv[i], "--debug"))
+            gLibraryLines = true, gDebug = 1;
+        else if (strcmp(argv[i], "-y") != 0)  // i2c-tools' "no prompt": this tool never prompts
+            Refuse(std::string("unknown option '") + argv[i] + "'");
+    }
+    const std::string verb = i < argc ? argv[i] : "";
+    if (verb == "list") {
+        if (argc - i != 1)
+            Refuse("list takes nothing more");
+        r.mode = Mode::List;
+    } else if (verb == "scan") {
+        if (argc - i != 2)
+            Refuse("scan takes a bus");
+        if (r.pec)
+            Refuse("scan carries no PEC");
+        r.mode = Mode::Scan;
+        r.bus = ParseBus(argv[i + 1]);
+    } else if (verb == "dump") {
+        if (argc - i != 3 && argc - i != 4)
+            Refuse("dump takes a bus, an address and a register range FIRST-LAST (optional)");
+        r.mode = Mode::Dump;
+        r.address = ParseAddress(argv[i + 2], r.all);
+        if (argc - i == 4)
+            ParseRange(argv[i + 3], r);
+        r.bus = ParseBus(argv[i + 1]);
+    } else {
+        if (argc - i < 3)
+            Refuse("a bus, an address and a transaction are needed");
+        const char *bus = argv[i++];
+        r.address = ParseAddress(argv[i++], r.all);
+        ParseTransaction(argc, argv, i, r);
+        r.bus = ParseBus(bus);
+    }
     return r;
 }
 
@@ -193,14 +286,34 @@ void PrintBytes(const uint8_t *bytes, unsigned n)
     printf("\n");
 }
 
+// The selected device: one transaction, or a register dump.
 int Run(const Request &r)
 {
-    const int fd = open(r.device.c_str(), O_RDWR);
+    if (!r.force) {
+        const std::string driver = DriverAt(r.bus, r.address);
+        if (!driver.empty()) {
+            fprintf(stderr,
+                    "tessel-smbus: address 0x%02x on %s is owned by the kernel driver %s; -f to access it all the "
+                    "same\n",
+                    r.address, r.bus.device.c_str(), driver.c_str());
+            return kBusError;
+        }
+    }
+    const int fd = open(r.bus.device.c_str(), O_RDWR);
     if (fd < 0) {
-        fprintf(stderr, "tessel-smbus: cannot open %s: %s\n", r.device.c_str(), strerror(errno));
+        fprintf(stderr, "tessel-smbus: cannot open %s: %s\n", r.bus.device.c_str(), strerror(errno));
+        return kBusError;
+    }
+    if (!RunsPlainI2c(fd, r.bus)) {
+        close(fd);
         return kBusError;
     }
     I2cSetSlaveAddress(fd, I2C_Addr_t(r.address), r.pec);
+    if (r.mode == Mode::Dump) {
+        const int status = Dump(fd, r.first, r.last);
+        close(fd);
+        return status;
+    }
     Reply reply;
     const int rc = r.t->run(fd, r, reply);
     const int err = errno;
@@ -209,7 +322,7 @@ int Run(const Request &r)
     if (rc == -1) {
         const bool nack = err == ENXIO || err == EREMOTEIO;
         fprintf(stderr, "tessel-smbus: %s at 0x%02x on %s: %s\n", nack ? "no acknowledge" : "bus error", r.address,
-                r.device.c_str(), strerror(err));
+                r.bus.device.c_str(), strerror(err));
         return kBusError;
     }
     switch (r.t->prints) {
@@ -252,5 +365,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "tessel-smbus: %s (see tessel-smbus --help)\n", u.why.c_str());
         return kUsage;
     }
-    return Run(r);
+    switch (r.mode) {
+    case Mode::List:
+        return List();
+    case Mode::Scan:
+        return Scan(r.bus, r.all);
+    default:
+        return Run(r);
+    }
 }
