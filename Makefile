@@ -12,11 +12,12 @@ DEB_TESSEL := cmake g++ libgtest-dev pkg-config g++-arm-linux-gnueabihf libc6-de
 DEB_ARM64 := g++-aarch64-linux-gnu libc6-dev-arm64-cross
 # What the demo builds and runs, no more: the ROS core for a C++ node and
 # roslaunch, nodelets (the viewer and its source share one process),
+# libjpeg-turbo (the relay decodes JPEG itself),
 # OpenCV's five modules one by one (libopencv-dev and
 # python3-opencv pull in every module, VTK included), an X server for
 # machines without a display, and python3-xlib for the screenshot.
 DEB_DEMO := cmake g++ make catkin libroscpp-dev libstd-msgs-dev ros-std-msgs libsensor-msgs-dev python3-genpy python3-genmsg \
-  libnodeletlib-dev \
+  libnodeletlib-dev libjpeg62-turbo-dev \
   python3-roslaunch python3-rosservice libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
   libopencv-videoio-dev libopencv-highgui-dev libx11-dev xvfb xauth python3-xlib
 # The viewer's tests on top: the ROS tools they drive (the stock nodelet
@@ -45,17 +46,22 @@ deps:
 build: deps tessel viewer equalize-arm64
 
 # The catkin workspace lives in build/: its src/ links to the two packages.
-CATKIN_ARGS := --source $(B)/ws/src --build $(B)/catkin -DCATKIN_DEVEL_PREFIX=$(B)/devel \
+# catkin_args(BUILD, DEVEL): a build directory and its devel space.
+catkin_args = --source $(B)/ws/src --build $(1) -DCATKIN_DEVEL_PREFIX=$(2) \
   -DPYTHON_EXECUTABLE=/usr/bin/python3 -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Release
 workspace:
 	mkdir -p $(B)/ws/src
 	ln -sfn $(CURDIR)/image_msgs $(B)/ws/src/image_msgs
 	ln -sfn $(CURDIR)/webcam $(B)/ws/src/webcam
 viewer: workspace
-	catkin_make $(CATKIN_ARGS) -DWEBCAM_TESTS=ON -DIMAGE_MSGS_SANITIZED=ON -j$(JOBS)
-# The viewer and the image source alone: no tests, no sanitized twins.
+	catkin_make $(call catkin_args,$(B)/catkin,$(B)/devel) -DWEBCAM_TESTS=ON -DIMAGE_MSGS_SANITIZED=ON -j$(JOBS)
+# The viewer and the image source alone, no tests, no sanitized twins: in a
+# build directory of its own, so that make demo and make test do not
+# reconfigure each other's.
+DEMO_DEVEL := $(B)/demo-ws/devel
 viewer-demo: workspace
-	catkin_make $(CATKIN_ARGS) -DWEBCAM_TESTS=OFF -DIMAGE_MSGS_SANITIZED=OFF -j$(JOBS)
+	catkin_make $(call catkin_args,$(B)/demo-ws/catkin,$(DEMO_DEVEL)) -DWEBCAM_TESTS=OFF -DIMAGE_MSGS_SANITIZED=OFF \
+	  -j$(JOBS)
 
 # tessel: native with its tests, native under ASan+UBSan, and 32-bit ARM.
 tessel:
@@ -134,7 +140,7 @@ test: build tessel-test viewer-test fuzz-test
 demo:
 	$(call install,$(DEB_DEMO))
 	$(MAKE) viewer-demo
-	$(B)/devel/env.sh /usr/bin/python3 webcam/scripts/demo.py $(B)/demo
+	$(DEMO_DEVEL)/env.sh /usr/bin/python3 webcam/scripts/demo.py $(B)/demo
 
 # Speed, as ratios against a baseline measured in the same run: the
 # equalization against its reference, the viewer fed directly and the path

@@ -134,21 +134,42 @@ public:
     }
 
 private:
+    // What this process registered, from its own books (a restarted master
+    // knows nothing): the services its parts named, roscpp's two logger
+    // services, and the topics roscpp publishes and subscribes to.
+    struct Record {
+        std::vector<std::string> services;
+        std::vector<std::pair<std::string, std::string>> publications, subscriptions;
+    };
+
+    Record record()
+    {
+        Record r;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (const auto &owner : owners_)
+                r.services.insert(r.services.end(), owner.second.begin(), owner.second.end());
+        }
+        const std::string name = ros::this_node::getName();
+        for (const char *own : {"/get_loggers", "/set_logger_level"})  // roscpp serves these itself
+            r.services.push_back(name + own);
+        r.publications = OwnTopics("getPublications");
+        r.subscriptions = OwnTopics("getSubscriptions");
+        return r;
+    }
+
     void run()
     {
         std::unique_lock<std::mutex> lock(mutex_);
         while (!wake_.wait_for(lock, kWatchPeriod, [this] { return stop_; })) {
-            std::vector<std::string> services;
-            for (const auto &owner : owners_)
-                services.insert(services.end(), owner.second.begin(), owner.second.end());
             lock.unlock();
-            check(services);
+            check();
             lock.lock();
         }
     }
 
     // Asks the master what it knows under this node's name.
-    void check(const std::vector<std::string> &services)
+    void check()
     {
         if (!ros::ok() || ros::isShuttingDown())
             return;
@@ -160,25 +181,35 @@ private:
             if (result[2].getType() == XmlRpcValue::TypeString && std::string(result[2]) != NodeUri()) {
                 ROS_WARN("another node registered as %s; shutting down", name.c_str());
                 ros::requestShutdown();
+                return;
             }
-            return;
+            if (!incomplete_)
+                return;
         }
-        registerAgain(name, services);
+        registerAgain(name);
     }
 
-    void registerAgain(const std::string &name, const std::vector<std::string> &services)
+    // Every registration's answer is checked; what the master refused, or
+    // did not answer, is tried again a period later, and said once.
+    void registerAgain(const std::string &name)
     {
         const std::string uri = NodeUri();
+        const Record r = record();
+        std::vector<std::string> failed;
         XmlRpcValue result;
-        for (const std::string &service : services)
-            CallMaster("registerService", Args({name, service, ServiceUri(), uri}), result);
-        for (const char *own : {"/get_loggers", "/set_logger_level"})  // roscpp serves these itself
-            CallMaster("registerService", Args({name, name + own, ServiceUri(), uri}), result);
-        for (const auto &topic : OwnTopics("getPublications"))
-            CallMaster("registerPublisher", Args({name, topic.first, topic.second, uri}), result);
-        for (const auto &topic : OwnTopics("getSubscriptions")) {
-            if (!CallMaster("registerSubscriber", Args({name, topic.first, topic.second, uri}), result) ||
-                int(result[0]) != 1 || result[2].getType() != XmlRpcValue::TypeArray)
+        const auto registered = [&](const char *what, const std::string &item, const XmlRpcValue &args) {
+            const bool ok = CallMaster(what, args, result) && int(result[0]) == 1;
+            if (!ok)
+                failed.push_back(item);
+            return ok;
+        };
+        for (const std::string &service : r.services)
+            registered("registerService", service, Args({name, service, ServiceUri(), uri}));
+        for (const auto &topic : r.publications)
+            registered("registerPublisher", topic.first, Args({name, topic.first, topic.second, uri}));
+        for (const auto &topic : r.subscriptions) {
+            if (!registered("registerSubscriber", topic.first, Args({name, topic.first, topic.second, uri})) ||
+                result[2].getType() != XmlRpcValue::TypeArray)
                 continue;
             // Publishers the new master already knows; roscpp drops links to
             // publishers missing from such a list, so an empty one is kept
@@ -187,47 +218,39 @@ private:
             if (publishers.size() > 0)
                 CallSelf("publisherUpdate", Args({"/master", topic.first, publishers}), result);
         }
-        ROS_WARN("registered with a new ROS master at %s", ros::master::getURI().c_str());
+        if (failed.empty()) {
+            ROS_WARN("registered with a new ROS master at %s", ros::master::getURI().c_str());
+        } else if (!incomplete_) {
+            std::string list;
+            for (const std::string &item : failed)
+                list += (list.empty() ? "" : ", ") + item;
+            ROS_WARN("the new ROS master at %s did not take %s; trying again", ros::master::getURI().c_str(),
+                     list.c_str());
+        }
+        incomplete_ = !failed.empty();
     }
 
     // The process ends through exit() while roscpp still runs: roscpp's own
     // exit handler will not unregister, so do it here, for everything the
-    // master lists under this node's name (roscpp's logger services
-    // included) and the parameter subscription. The master drops only what
-    // carries this node's URIs, never a newer node's.
+    // process registered and the parameter subscription. The master drops
+    // only what carries this node's URIs, never a newer node's.
     static void atExit()
     {
-        instance().stop();
+        Watch &watch = instance();
+        watch.stop();
         if (!ros::ok() || ros::isShuttingDown())
             return;
         const std::string name = ros::this_node::getName();
         const std::string uri = NodeUri();
-        XmlRpcValue state, result;
-        if (!CallMaster("getSystemState", Args({name}), state) || int(state[0]) != 1 ||
-            state[2].getType() != XmlRpcValue::TypeArray || state[2].size() != 3)
-            return;
-        const char *const kUnregister[] = {"unregisterPublisher", "unregisterSubscriber", "unregisterService"};
-        for (int kind = 0; kind < 3; kind++) {
-            const XmlRpcValue &entries = state[2][kind];
-            for (int i = 0; i < entries.size(); i++) {
-                XmlRpcValue entry = entries[i];
-                if (entry.getType() != XmlRpcValue::TypeArray || entry.size() != 2 || !Lists(entry[1], name))
-                    continue;
-                const std::string key = entry[0];
-                CallMaster(kUnregister[kind], Args({name, key, kind == 2 ? ServiceUri() : uri}), result);
-            }
-        }
+        const Record r = watch.record();
+        XmlRpcValue result;
+        for (const auto &topic : r.publications)
+            CallMaster("unregisterPublisher", Args({name, topic.first, uri}), result);
+        for (const auto &topic : r.subscriptions)
+            CallMaster("unregisterSubscriber", Args({name, topic.first, uri}), result);
+        for (const std::string &service : r.services)
+            CallMaster("unregisterService", Args({name, service, ServiceUri()}), result);
         CallMaster("unsubscribeParam", Args({name, uri, kRosoutParam}), result);
-    }
-
-    static bool Lists(XmlRpcValue &nodes, const std::string &name)
-    {
-        if (nodes.getType() != XmlRpcValue::TypeArray)
-            return false;
-        for (int i = 0; i < nodes.size(); i++)
-            if (nodes[i].getType() == XmlRpcValue::TypeString && std::string(nodes[i]) == name)
-                return true;
-        return false;
     }
 
     std::mutex mutex_;
@@ -235,6 +258,7 @@ private:
     std::thread thread_;
     std::map<const MasterWatch *, std::vector<std::string>> owners_;
     bool stop_ = false;
+    bool incomplete_ = false;  // the last registration with a new master left something out
     bool exitHandlerSet_ = false;
 };
 

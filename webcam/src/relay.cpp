@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
+
+#include <jpeglib.h>
 
 namespace webcam {
 
@@ -142,37 +146,82 @@ Relayed Displayable(const cv::Mat &frame, const Encoding &e, const RelayOptions 
     }
 }
 
-// A JPEG decoded straight into the sink, at the scale chosen for it: libjpeg
-// gives ceil(width / scale) x ceil(height / scale) pixels.
-Relayed DecodeJpeg(const std::string &format, const cv::Mat &bytes, const CompressedHeader &h,
+// libjpeg reports a fatal error by calling error_exit, which must not
+// return: it jumps back to the decoding's start. Its warnings (a corrupt
+// stream it can still decode) are not printed: the relay says what it drops.
+struct JpegErrors {
+    jpeg_error_mgr mgr;
+    jmp_buf back;
+};
+
+void JpegFail(j_common_ptr info)
+{
+    longjmp(reinterpret_cast<JpegErrors *>(info->err)->back, 1);
+}
+
+void JpegQuiet(j_common_ptr) {}
+
+// Decodes a JPEG of one or three components at 1/scale straight into the
+// sink's rows (libjpeg gives ceil(width / scale) x ceil(height / scale)
+// pixels, grey or blue first). Only plain data lives here: the error path
+// jumps over this function's frames. Returns the sink's buffer, or an empty
+// Mat when libjpeg fails.
+cv::Mat JpegInto(const uint8_t *data, size_t size, int scale, const FrameSink &sink)
+{
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+    info.err = jpeg_std_error(&errors.mgr);
+    errors.mgr.error_exit = JpegFail;
+    errors.mgr.output_message = JpegQuiet;
+    jpeg_create_decompress(&info);
+    cv::Mat *out = new cv::Mat;  // on the heap: a longjmp skips destructors
+    if (setjmp(errors.back)) {
+        jpeg_destroy_decompress(&info);
+        delete out;
+        return cv::Mat();
+    }
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    if (uint64_t(info.image_width) * info.image_height > kMaxPixels)  // as the header said, or it lied
+        longjmp(errors.back, 1);
+    const bool grey = info.num_components == 1;
+    info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    info.scale_num = 1;
+    info.scale_denom = unsigned(scale);
+    jpeg_start_decompress(&info);
+    *out = sink(int(info.output_height), int(info.output_width), grey ? CV_8UC1 : CV_8UC3);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = out->ptr<uint8_t>(int(info.output_scanline));
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    cv::Mat result = *out;
+    delete out;
+    return result;
+}
+
+// A JPEG at the scale chosen for it. libjpeg decodes it directly (twice as
+// fast as through imdecode here); other component counts (CMYK) go through
+// OpenCV, in full.
+Relayed DecodeJpeg(const std::string &format, const uint8_t *data, size_t size, const CompressedHeader &h,
                    const RelayOptions &options, const FrameSink &sink)
 {
-    const int scale = JpegScale(h.width, h.height, options);
-    const bool grey = h.components == 1;
-    // Each scale's flag; the reduced ones would turn the picture by its
-    // EXIF orientation, which the full-size decoding never did.
-    const int kColour[] = {cv::IMREAD_COLOR, cv::IMREAD_REDUCED_COLOR_2, cv::IMREAD_REDUCED_COLOR_4,
-                           cv::IMREAD_REDUCED_COLOR_8};
-    const int kGrey[] = {cv::IMREAD_GRAYSCALE, cv::IMREAD_REDUCED_GRAYSCALE_2, cv::IMREAD_REDUCED_GRAYSCALE_4,
-                         cv::IMREAD_REDUCED_GRAYSCALE_8};
-    const int step = scale == 8 ? 3 : scale / 2;  // 1, 2, 4, 8 -> 0, 1, 2, 3
-    const int flags = (grey ? kGrey : kColour)[step] | cv::IMREAD_IGNORE_ORIENTATION;
-    const int cols = int((h.width + uint64_t(scale) - 1) / uint64_t(scale));
-    const int rows = int((h.height + uint64_t(scale) - 1) / uint64_t(scale));
-    if (rows == 0 || cols == 0)
-        return Dropped("a '" + format + "' frame of no pixels");
-    cv::Mat out = sink(rows, cols, grey ? CV_8UC1 : CV_8UC3);
-    cv::Mat decoded = out;  // imdecode writes into a buffer of the size and type it needs
-    try {
-        cv::imdecode(bytes, flags, &decoded);
-    } catch (const cv::Exception &) {
-        decoded = cv::Mat();
+    if (h.components == 1 || h.components == 3) {
+        const cv::Mat out = JpegInto(data, size, JpegScale(h.width, h.height, options), sink);
+        if (out.empty())
+            return Dropped("cannot decode a '" + format + "' frame");
+        return {out, out.channels() == 1 ? "mono" : "bgr", ""};
     }
-    if (decoded.empty())
+    cv::Mat frame;
+    try {
+        frame = cv::imdecode(cv::Mat(1, int(size), CV_8U, const_cast<uint8_t *>(data)),
+                             cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+    } catch (const cv::Exception &) {
+    }
+    if (frame.empty())
         return Dropped("cannot decode a '" + format + "' frame");
-    if (decoded.data != out.data)
-        return Dropped("a '" + format + "' frame that decodes to another size than its header gives");
-    return {out, grey ? "mono" : "bgr", ""};
+    return Displayable(frame, *Find("bgr8"), options, sink);
 }
 
 }  // namespace
@@ -248,13 +297,12 @@ Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t s
                        " pixels (at most " + std::to_string(kMaxPixels) + ")");
     if (size > INT_MAX)
         return Dropped("a '" + format + "' frame of more than 2 GB");
-    const cv::Mat bytes(1, int(size), CV_8U, const_cast<uint8_t *>(data));  // read only
     if (h.jpeg && !depth)
-        return DecodeJpeg(format, bytes, h, options, sink);
+        return DecodeJpeg(format, data, size, h, options, sink);
     // PNG: OpenCV's reduced modes would decode in full and then resize.
     cv::Mat frame;
     try {
-        frame = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
+        frame = cv::imdecode(cv::Mat(1, int(size), CV_8U, const_cast<uint8_t *>(data)), cv::IMREAD_UNCHANGED);
     } catch (const cv::Exception &) {
     }
     if (frame.empty())
