@@ -229,24 +229,6 @@ CASES = [
 ]
 
 
-def jpeg_floor():
-    """Decoding alone, in this process: the full size, the reduced scale, and
-    the entropy decoding that no scale saves (libjpeg at 1/8, where the
-    inverse DCT is one coefficient a block)."""
-    data = np.frombuffer(cv2.imencode('.jpg', numbered(frames()[0], 1), [cv2.IMWRITE_JPEG_QUALITY, 80])[1], np.uint8)
-    cv2.setNumThreads(1)
-    out = {}
-    for name, flags in [('full size', cv2.IMREAD_COLOR), ('1/2 (reduced)', cv2.IMREAD_REDUCED_COLOR_2),
-                        ('1/8 (entropy decoding floor)', cv2.IMREAD_REDUCED_COLOR_8)]:
-        times = []
-        for _ in range(40):
-            t = time.perf_counter()
-            cv2.imdecode(data, flags | cv2.IMREAD_IGNORE_ORIENTATION)
-            times.append(time.perf_counter() - t)
-        out[name] = 1000.0 * sorted(times)[len(times) // 2]
-    return out
-
-
 def main():
     if os.environ.get('ONLY'):  # a |-separated subset of the cases, by name
         CASES[:] = [c for c in CASES if c['name'] in os.environ['ONLY'].split('|') or 'image_view' in c['name']]
@@ -264,7 +246,6 @@ def main():
         if case['viewer'] != 'image_view' and case['name'] in ('two processes, bgr8', 'nodelet pair, bgr8',
                                                                 'nodelet pair, JPEG reduced'):
             drawn[case['name']] = run_case(camera, case, xvfb_proc.pid, captures=20)['seen']
-    floor = jpeg_floor()
 
     cpu = re.search(r'model name\s*:\s*(.*)', open('/proc/cpuinfo').read())
     print('CPU: %s, %d cores' % (cpu.group(1) if cpu else '?', os.cpu_count()))
@@ -289,13 +270,10 @@ def main():
         good = [(d, n) for d, n in seen if d is not None and any((n - k) % FRAMES == d for k in range(10))]
         print('  %-32s %2d of %2d captures show one of the 10 frames sent before: %s' % (
             name, len(good), len(seen), ' '.join('%s@%d' % (d, n % FRAMES) for d, n in seen[:8])))
-    print('JPEG decoding alone at %dx%d, one thread (ms, median of 40):' % (WIDTH, HEIGHT))
-    for name, ms in floor.items():
-        print('  %-32s %6.2f ms' % (name, ms))
     full = results.get('nodelet pair, JPEG full size', {}).get('ms')
     reduced = results.get('nodelet pair, JPEG reduced', {}).get('ms')
     if full and reduced:
-        print('  nodelet pair, JPEG reduced / full: %.2fx' % (reduced / full))
+        print('nodelet pair, JPEG reduced / full: %.2fx (decoding alone: bench/run)' % (reduced / full))
 
 
 if __name__ == '__main__':
