@@ -151,15 +151,6 @@ def start(case):
     return proc, Console(proc)
 
 
-def stop(proc):
-    proc.send_signal(2)
-    try:
-        proc.wait(20)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-
-
 def run_case(camera, case, xvfb, captures=0):
     proc, console = start(case)
     topic = COMPRESSED if 'compressed' in case['args'][1] else RAW
@@ -192,7 +183,7 @@ def run_case(camera, case, xvfb, captures=0):
     time.sleep(0.5)
     after = {p: stat(p) for p in pids}
     x_cpu = stat(xvfb)[0] - x_before
-    stop(proc)
+    harness.interrupt(proc)
     sent = len(sent_at)
     per = {}
     for p in pids:

@@ -161,12 +161,7 @@ def main():
         harness.wait_for('image_view', lambda: spub.get_num_connections() > 0, timeout=20)
         time.sleep(0.5)
         ms, sent, _ = measure(view.pid, lambda raw: spub.publish(SRaw(raw)), theirs)
-        view.send_signal(2)
-        try:
-            view.wait(10)
-        except subprocess.TimeoutExpired:
-            view.kill()
-            view.wait()
+        harness.interrupt(view, 10)
         harness.wait_for('image_view to leave', lambda: spub.get_num_connections() == 0, timeout=20)
         return ms, sent, None
 

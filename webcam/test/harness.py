@@ -54,6 +54,16 @@ def _spawn(cmd, **kw):
     return proc
 
 
+def interrupt(proc, timeout=20.0):
+    """SIGINT, as Ctrl-C would; SIGKILL if proc is still there after timeout."""
+    proc.send_signal(signal.SIGINT)
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
 def _free_port():
     with socket.socket() as s:
         s.bind(('127.0.0.1', 0))
