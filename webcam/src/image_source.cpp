@@ -8,6 +8,7 @@
 int main(int argc, char **argv)
 {
     webcam::KeepFramesOnHeap();
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // roscpp's INFO lines reach a log or a pipe as they come
     ros::init(argc, argv, "image_source");
     webcam::EndOnSigterm();
     ros::NodeHandle nh, pnh("~");

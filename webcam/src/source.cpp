@@ -2,6 +2,7 @@
 
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
+#include <webcam/link_check.h>
 #include <webcam/master_link.h>
 #include <webcam/relay.h>
 
@@ -184,6 +185,12 @@ struct ImageSource::Impl {
         pnh.param("max", options.max, std::nan(""));
         pnh.param<std::string>("topic", topic, source == "topic" ? "camera/image_raw" : "camera/image_raw/compressed");
         topic = nh.resolveName(topic);
+        // Links the master promises that do not come, said on the console.
+        linkTimer = nh.createWallTimer(ros::WallDuration(kLinkCheckPeriod), [this](const ros::WallTimerEvent &) {
+            if (sub)
+                links.publishers(topic, sub.getNumPublishers());
+            links.subscribers(pub.getTopic(), pub.getNumSubscribers());
+        });
         if (source == "compressed") {
             subscribe("sensor_msgs/CompressedImage");
             return;
@@ -344,6 +351,9 @@ struct ImageSource::Impl {
     RelayOptions options;
     std::string topic;
     ros::WallTimer typeTimer;
+    static constexpr double kLinkCheckPeriod = 3.0;  // s
+    ros::WallTimer linkTimer;
+    LinkCheck links;
     ros::Subscriber sub;
     ImagePool pool;
     // generated frames
@@ -372,6 +382,7 @@ ImageSource::~ImageSource()
 {
     impl_->stop = true;
     impl_->typeTimer.stop();
+    impl_->linkTimer.stop();
     impl_->sub.shutdown();
     if (impl_->generator.joinable())
         impl_->generator.join();

@@ -5,6 +5,7 @@ image_publisher and rosbag play publish)."""
 import os
 import subprocess
 import tempfile
+import time
 import unittest
 
 import cv2
@@ -169,6 +170,43 @@ def bag_frames():
         ('32FC1', np.tile(metres.astype(np.float32)[:, None], (1, W)),
          grey(np.tile(((metres - 0.5) / 3.5 * 255)[:, None], (1, W)))),
     ]
+
+
+class UnreachableEnds(unittest.TestCase):
+    """A camera, or the relay itself, announcing a host name that does not
+    resolve (ROS_IP missing): the relay says so on the console, naming the
+    address and the fix, within a few seconds."""
+
+    def test_the_relay_names_the_address_it_cannot_reach(self):
+        import rospy
+        rospy.set_param('/unreachable_relay', {'source': 'topic', 'topic': '/far/image_raw'})
+        no_ip = {k: v for k, v in os.environ.items() if k != 'ROS_IP'}
+        cases = [
+            ('a camera that announces camera.invalid', '/far/image_raw', dict(no_ip, ROS_HOSTNAME='camera.invalid'),
+             dict(os.environ), "http://camera.invalid:"),
+            ('a relay that announces desk.invalid', '/image', dict(os.environ),
+             dict(no_ip, ROS_HOSTNAME='desk.invalid'), "reaches at http://desk.invalid:"),
+        ]
+        for name, _, camera_env, relay_env, said in cases:
+            with self.subTest(name):
+                camera = harness._spawn(['rostopic', 'pub', '-r', '5', '/far/image_raw', 'sensor_msgs/Image',
+                                         "{height: 1, width: 1, encoding: 'mono8', step: 1, data: [7]}"],
+                                        env=camera_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                relay = harness._spawn([os.path.join(harness.LIB, 'image_source'), '__name:=unreachable_relay'],
+                                       env=relay_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                viewer = Viewer(env=dict(os.environ))
+                try:
+                    harness.wait_for('the master to list the camera', lambda: '/far/image_raw' in harness.graph_state()[0])
+                    time.sleep(8)  # the relay looks every 3 s
+                finally:
+                    viewer.stop()
+                    relay.send_signal(2)
+                    _, err = relay.communicate(timeout=20)
+                    camera.send_signal(2)
+                    camera.wait(20)
+                self.assertIn(said, err)
+                self.assertIn('Set ROS_IP (or ROS_HOSTNAME)', err)
+                self.assertEqual(err.count(said), 1, err)
 
 
 class Rosbag(unittest.TestCase):

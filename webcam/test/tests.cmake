@@ -27,7 +27,7 @@ target_link_libraries(orlin_asan webcam_viewer_asan)
 
 # The nodelet manager with the relay and the viewer, sanitized likewise.
 webcam_library(webcam_relay_asan src/relay.cpp OPTIONS ${SANITIZE} LINK ${OpenCV_LIBS} JPEG::JPEG)
-webcam_library(webcam_source_asan src/source.cpp OPTIONS ${SANITIZE}
+webcam_library(webcam_source_asan src/source.cpp src/link_check.cpp OPTIONS ${SANITIZE}
                LINK webcam_node_asan webcam_relay_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS})
 webcam_library(webcam_nodelets_asan ${NODELET_SOURCES} OPTIONS ${SANITIZE} LINK webcam_viewer_asan webcam_source_asan)
 add_executable(viewer_manager_asan src/viewer_manager.cpp)

@@ -1,0 +1,132 @@
+#include <webcam/link_check.h>
+
+#include <ros/master.h>
+#include <ros/network.h>
+#include <ros/ros.h>
+#include <ros/xmlrpc_manager.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace webcam {
+
+namespace {
+
+using XmlRpc::XmlRpcValue;
+
+// The nodes the master lists at topic: kind 0 publishers, 1 subscribers.
+std::vector<std::string> Listed(const std::string &topic, int kind)
+{
+    std::vector<std::string> nodes;
+    XmlRpcValue args, result, payload;
+    args[0] = ros::this_node::getName();
+    if (!ros::master::execute("getSystemState", args, result, payload, false) || payload.size() < 2)
+        return nodes;
+    XmlRpcValue &entries = payload[kind];
+    for (int i = 0; i < entries.size(); i++)
+        if (std::string(entries[i][0]) == topic)
+            for (int j = 0; j < entries[i][1].size(); j++)
+                if (std::string(entries[i][1][j]) != ros::this_node::getName())
+                    nodes.push_back(entries[i][1][j]);
+    return nodes;
+}
+
+std::string UriOf(const std::string &node)
+{
+    XmlRpcValue args, result, payload;
+    args[0] = ros::this_node::getName();
+    args[1] = node;
+    if (!ros::master::execute("lookupNode", args, result, payload, false) ||
+        payload.getType() != XmlRpcValue::TypeString)
+        return "";
+    return payload;
+}
+
+addrinfo *Resolve(const std::string &host)
+{
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_socktype = SOCK_STREAM;
+    return getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 ? found : nullptr;
+}
+
+// Whether something accepts a TCP connection at host:port within a second.
+bool Answers(const addrinfo *at, uint32_t port)
+{
+    sockaddr_storage address{};
+    std::memcpy(&address, at->ai_addr, at->ai_addrlen);
+    reinterpret_cast<sockaddr_in *>(&address)->sin_port = htons(uint16_t(port));  // the same place in sockaddr_in6
+    const int fd = socket(at->ai_family, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return true;  // cannot tell: say nothing
+    bool answered = connect(fd, reinterpret_cast<sockaddr *>(&address), at->ai_addrlen) == 0;
+    if (!answered && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof error;
+        answered = poll(&p, 1, 1000) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+    close(fd);
+    return answered;
+}
+
+// Why uri cannot be reached from here, or "".
+std::string Unreachable(const std::string &uri)
+{
+    std::string host;
+    uint32_t port = 0;
+    if (!ros::network::splitURI(uri, host, port))
+        return "";
+    addrinfo *found = Resolve(host);
+    if (!found)
+        return "'" + host + "' does not resolve on this host";
+    const bool answers = Answers(found, port);
+    freeaddrinfo(found);
+    return answers ? "" : "nothing answers at " + host + ":" + std::to_string(port) + " from this host";
+}
+
+}  // namespace
+
+void LinkCheck::publishers(const std::string &topic, uint32_t connected)
+{
+    if (connected > 0)
+        return;
+    for (const std::string &node : Listed(topic, 0)) {
+        const std::string uri = UriOf(node);
+        if (uri.empty() || !said_.insert(uri).second)
+            continue;
+        const std::string why = Unreachable(uri);
+        if (why.empty())
+            said_.erase(uri);  // reachable: the link may just be coming
+        else
+            ROS_WARN("relay: no frames from %s, which publishes %s at %s: %s. Set ROS_IP (or ROS_HOSTNAME) on "
+                     "the host of %s to an address this host reaches",
+                     node.c_str(), topic.c_str(), uri.c_str(), why.c_str(), node.c_str());
+    }
+}
+
+void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
+{
+    if (connected > 0)
+        return;
+    const std::vector<std::string> nodes = Listed(topic, 1);
+    if (nodes.empty())
+        return;
+    const std::string own = ros::XMLRPCManager::instance()->getServerURI();
+    if (!said_.insert("subscribers " + own).second)
+        return;
+    std::string why = Unreachable(own);
+    ROS_WARN("relay: %s subscribes to %s but has not connected to this node, which it reaches at %s%s%s. Set "
+             "ROS_IP (or ROS_HOSTNAME) on this host to an address the host of %s reaches",
+             nodes.front().c_str(), topic.c_str(), own.c_str(), why.empty() ? "" : ": ", why.c_str(),
+             nodes.front().c_str());
+}
+
+}  // namespace webcam
