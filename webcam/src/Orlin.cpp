@@ -24,9 +24,10 @@ Orlin::Orlin(ros::NodeHandle nh, Frames frames)
       frames_(frames),
       nh_(nh)
 {
-    // Everything, window work included, runs on the one thread in ros::spin,
-    // which is what Qt's HighGUI requires; each service so serves one
-    // request at a time.
+    // Everything, window work included, runs on one thread (the node's
+    // ros::spin, or in a nodelet manager the process's GUI thread serving
+    // nh's queue), which is what Qt's HighGUI requires; each service so
+    // serves one request at a time.
     services_.push_back(nh_.advertiseService("webcam_help", &Orlin::help, this));
     services_.push_back(nh_.advertiseService("webcam_dump", &Orlin::dump, this));
     services_.push_back(nh_.advertiseService("webcam_dumpstop", &Orlin::dumpstop, this));

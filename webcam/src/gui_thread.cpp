@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -25,15 +26,22 @@ public:
             return;
         }
         bool done = false;
+        std::exception_ptr failed;
         std::unique_lock<std::mutex> lock(mutex_);
         tasks_.push_back([&] {
-            f();
+            try {
+                f();
+            } catch (...) {
+                failed = std::current_exception();  // the caller's to handle, not the GUI thread's
+            }
             std::lock_guard<std::mutex> finished(mutex_);
             done = true;
             changed_.notify_all();
         });
         changed_.notify_all();
         changed_.wait(lock, [&] { return done; });
+        if (failed)
+            std::rethrow_exception(failed);
     }
 
     void serve(ros::CallbackQueue *queue)

@@ -27,7 +27,12 @@ void ViewerNodelet::onInit()
     }
     ros::NodeHandle nh(getNodeHandle());
     nh.setCallbackQueue(&queue_);
-    OnGuiThread([&] { viewer_.reset(new Orlin(nh, Orlin::Frames::Shared)); });
+    try {
+        OnGuiThread([&] { viewer_.reset(new Orlin(nh, Orlin::Frames::Shared)); });
+    } catch (...) {
+        gViewerLoaded = false;
+        throw;
+    }
     ServeOnGuiThread(&queue_);
 }
 
