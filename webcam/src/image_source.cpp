@@ -3,12 +3,15 @@
 #include <webcam/process.h>
 #include <webcam/source.h>
 
+#include <opencv2/core/utility.hpp>
+
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
     webcam::KeepFramesOnHeap();
     setvbuf(stdout, nullptr, _IOLBF, 0);  // roscpp's INFO lines reach a log or a pipe as they come
+    cv::setNumThreads(1);  // a frame's conversion is too small to share out: threads cost more CPU
     ros::init(argc, argv, "image_source");
     webcam::EndOnSigterm();
     ros::NodeHandle nh, pnh("~");
