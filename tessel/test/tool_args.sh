@@ -5,6 +5,7 @@
 # be asked: 1), so a usage error (2) there shows that the arguments were
 # refused before any bus traffic.
 tool=$1
+sim=$2  # the tool with the adapter's functions from TESSEL_SIM_FUNCS
 pass=0 fail=0
 check() {
   want=$1 text=$2
@@ -45,5 +46,10 @@ check 2 'takes one value'        /dev/null 0x10 write-byte 0x20
 check 2 'no device node /dev/i2c-4711' 4711 0x10 read-byte 0
 check 2 'unknown option'         --frobnicate /dev/null 0x10 read-byte 0
 check 1 'cannot ask /dev/null'   /dev/null 0x10 read-byte 0
+# An SMBus-only adapter (I2C_FUNC_SMBUS_* without I2C_FUNC_I2C) is named as such.
+tool=$sim
+export TESSEL_SIM_FUNCS=0x0eff0000
+check 1 'is an SMBus-only adapter' /dev/null 0x10 read-byte 0
+check 1 'is an SMBus-only adapter' scan /dev/null
 echo "$pass passed, $fail failed"
 [ "$fail" -eq 0 ]

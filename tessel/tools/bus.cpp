@@ -94,10 +94,11 @@ bool RunsPlainI2c(int fd, const Bus &bus)
         return false;
     }
     if (!(funcs & I2C_FUNC_I2C)) {
+        const std::string name = bus.number < 0 ? "" : AdapterName(bus.number);
         fprintf(stderr,
-                "tessel-smbus: %s (%s) is an SMBus-only adapter; tessel runs every transaction as a plain I2C "
+                "tessel-smbus: %s%s%s%s is an SMBus-only adapter; tessel runs every transaction as a plain I2C "
                 "transfer, which this adapter cannot do\n",
-                bus.device.c_str(), AdapterName(bus.number).c_str());
+                bus.device.c_str(), name.empty() ? "" : " (", name.c_str(), name.empty() ? "" : ")");
         return false;
     }
     return true;
