@@ -57,6 +57,11 @@ bool Answers(int fd, unsigned address)
     return ioctl(fd, I2C_RDWR, &transfer) == 1;
 }
 
+bool Functions(int fd, unsigned long &funcs)
+{
+    return ioctl(fd, I2C_FUNCS, &funcs) == 0;
+}
+
 }  // namespace
 
 Bus BusOf(const std::string &device)
@@ -85,36 +90,35 @@ std::string DriverAt(const Bus &bus, unsigned address)
     return name ? name + 1 : target;
 }
 
-bool RunsPlainI2c(int fd, const Bus &bus)
+int OpenForI2c(const Bus &bus)
 {
+    const int fd = open(bus.device.c_str(), O_RDWR);
+    if (fd < 0) {
+        fprintf(stderr, "tessel-smbus: cannot open %s: %s\n", bus.device.c_str(), strerror(errno));
+        return -1;
+    }
     unsigned long funcs = 0;
-    if (ioctl(fd, I2C_FUNCS, &funcs) < 0) {
+    if (!Functions(fd, funcs)) {
         fprintf(stderr, "tessel-smbus: cannot ask %s which transfers its adapter runs: %s\n", bus.device.c_str(),
                 strerror(errno));
-        return false;
-    }
-    if (!(funcs & I2C_FUNC_I2C)) {
+    } else if (!(funcs & I2C_FUNC_I2C)) {
         const std::string name = bus.number < 0 ? "" : AdapterName(bus.number);
         fprintf(stderr,
                 "tessel-smbus: %s%s%s%s is an SMBus-only adapter; tessel runs every transaction as a plain I2C "
                 "transfer, which this adapter cannot do\n",
                 bus.device.c_str(), name.empty() ? "" : " (", name.c_str(), name.empty() ? "" : ")");
-        return false;
+    } else {
+        return fd;
     }
-    return true;
+    close(fd);
+    return -1;
 }
 
 int Scan(const Bus &bus, bool all)
 {
-    const int fd = open(bus.device.c_str(), O_RDWR);
-    if (fd < 0) {
-        fprintf(stderr, "tessel-smbus: cannot open %s: %s\n", bus.device.c_str(), strerror(errno));
+    const int fd = OpenForI2c(bus);
+    if (fd < 0)
         return kBusError;
-    }
-    if (!RunsPlainI2c(fd, bus)) {
-        close(fd);
-        return kBusError;
-    }
     const unsigned first = all ? 0x00 : 0x08, last = all ? 0x7f : 0x77;
     printf("%s\n", kGridHeader);
     for (unsigned row = 0; row < 0x80; row += 16) {
@@ -181,7 +185,7 @@ int List()
         const char *type = "unknown", *what = "";
         const int fd = open(device.c_str(), O_RDWR);
         unsigned long funcs = 0;
-        if (fd >= 0 && ioctl(fd, I2C_FUNCS, &funcs) == 0) {
+        if (fd >= 0 && Functions(fd, funcs)) {
             const bool i2c = funcs & I2C_FUNC_I2C;
             type = i2c ? "i2c" : "smbus";
             what = i2c ? "I2C adapter" : "SMBus adapter";

@@ -299,15 +299,9 @@ int Run(const Request &r)
             return kBusError;
         }
     }
-    const int fd = open(r.bus.device.c_str(), O_RDWR);
-    if (fd < 0) {
-        fprintf(stderr, "tessel-smbus: cannot open %s: %s\n", r.bus.device.c_str(), strerror(errno));
+    const int fd = OpenForI2c(r.bus);
+    if (fd < 0)
         return kBusError;
-    }
-    if (!RunsPlainI2c(fd, r.bus)) {
-        close(fd);
-        return kBusError;
-    }
     I2cSetSlaveAddress(fd, I2C_Addr_t(r.address), r.pec);
     if (r.mode == Mode::Dump) {
         const int status = Dump(fd, r.first, r.last);

@@ -22,9 +22,10 @@ Bus BusOf(const std::string &device);
 // The kernel driver bound to address on bus (sysfs), or "".
 std::string DriverAt(const Bus &bus, unsigned address);
 
-// Whether fd's adapter runs plain I2C transfers, which every tessel
-// transaction is; if not, says so on stderr.
-bool RunsPlainI2c(int fd, const Bus &bus);
+// The bus opened for transfers, or -1 (said on stderr) when it cannot be
+// opened or its adapter does not run plain I2C transfers, which every
+// tessel transaction is.
+int OpenForI2c(const Bus &bus);
 
 // The addresses that answer, as i2cdetect prints them; the reserved ones
 // too when all.
