@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace webcam {
@@ -22,20 +23,11 @@ namespace {
 
 using XmlRpc::XmlRpcValue;
 
-// The nodes the master lists at topic: kind 0 publishers, 1 subscribers.
-std::vector<std::string> Listed(const std::string &topic, int kind)
+// The other nodes at topic in role.
+std::vector<std::string> Others(const std::string &topic, Role role)
 {
-    std::vector<std::string> nodes;
-    XmlRpcValue args, result, payload;
-    args[0] = ros::this_node::getName();
-    if (!ros::master::execute("getSystemState", args, result, payload, false) || payload.size() < 2)
-        return nodes;
-    XmlRpcValue &entries = payload[kind];
-    for (int i = 0; i < entries.size(); i++)
-        if (std::string(entries[i][0]) == topic)
-            for (int j = 0; j < entries[i][1].size(); j++)
-                if (std::string(entries[i][1][j]) != ros::this_node::getName())
-                    nodes.push_back(entries[i][1][j]);
+    std::vector<std::string> nodes = ListedNodes(topic, role);
+    nodes.erase(std::remove(nodes.begin(), nodes.end(), ros::this_node::getName()), nodes.end());
     return nodes;
 }
 
@@ -94,11 +86,26 @@ std::string Unreachable(const std::string &uri)
 
 }  // namespace
 
+std::vector<std::string> ListedNodes(const std::string &topic, Role role)
+{
+    std::vector<std::string> nodes;
+    XmlRpcValue args, result, payload;
+    args[0] = ros::this_node::getName();
+    if (!ros::master::execute("getSystemState", args, result, payload, false) || payload.size() < 2)
+        return nodes;
+    XmlRpcValue &entries = payload[role == Role::Publisher ? 0 : 1];
+    for (int i = 0; i < entries.size(); i++)
+        if (std::string(entries[i][0]) == topic)
+            for (int j = 0; j < entries[i][1].size(); j++)
+                nodes.push_back(entries[i][1][j]);
+    return nodes;
+}
+
 void LinkCheck::publishers(const std::string &topic, uint32_t connected)
 {
     if (connected > 0)
         return;
-    for (const std::string &node : Listed(topic, 0)) {
+    for (const std::string &node : Others(topic, Role::Publisher)) {
         const std::string uri = UriOf(node);
         if (uri.empty() || !said_.insert(uri).second)
             continue;
@@ -116,7 +123,7 @@ void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
 {
     if (connected > 0)
         return;
-    const std::vector<std::string> nodes = Listed(topic, 1);
+    const std::vector<std::string> nodes = Others(topic, Role::Subscriber);
     if (nodes.empty())
         return;
     const std::string own = ros::XMLRPCManager::instance()->getServerURI();

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
-#include <cstdio>
+#include <cstdio>  // jpeglib.h needs FILE
 #include <cstring>
 
 #include <jpeglib.h>

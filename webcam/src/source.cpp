@@ -11,6 +11,7 @@
 #include <sensor_msgs/CompressedImage.h>
 #include <sensor_msgs/Image.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <sstream>
@@ -151,27 +152,15 @@ template <> struct Serializer<webcam::CameraFrame> {
 }  // namespace ros
 
 namespace webcam {
-namespace {
 
 // Whether a node of this process publishes topic (a camera driver in the
 // same nodelet manager): its messages then come unserialized, and are best
 // taken as they are.
-bool PublishedHere(const std::string &topic)
+static bool PublishedHere(const std::string &topic)
 {
-    XmlRpc::XmlRpcValue args, result, payload;
-    args[0] = ros::this_node::getName();
-    if (!ros::master::execute("getSystemState", args, result, payload, false) || payload.size() < 1)
-        return false;
-    XmlRpc::XmlRpcValue &publications = payload[0];
-    for (int i = 0; i < publications.size(); i++)
-        if (std::string(publications[i][0]) == topic)
-            for (int j = 0; j < publications[i][1].size(); j++)
-                if (std::string(publications[i][1][j]) == ros::this_node::getName())
-                    return true;
-    return false;
+    const std::vector<std::string> nodes = ListedNodes(topic, Role::Publisher);
+    return std::find(nodes.begin(), nodes.end(), ros::this_node::getName()) != nodes.end();
 }
-
-}  // namespace
 
 struct ImageSource::Impl {
     Impl(ros::NodeHandle nh, ros::NodeHandle pnh, Hooks hooks) : nh(nh), pnh(pnh), hooks(std::move(hooks)) {}
@@ -221,10 +210,10 @@ struct ImageSource::Impl {
         if (type == "sensor_msgs/Image" && PublishedHere(topic)) {
             sub = nh.subscribe(topic, 2, &Impl::raw, this);
         } else if (type == "sensor_msgs/Image") {
+            // Each message is made knowing where its samples go.
             ros::SubscribeOptions ops;
-            ops.init<CameraFrame>(topic, 2, [this](const boost::shared_ptr<const CameraFrame> &in) { frame(*in); });
-            ops.helper = boost::make_shared<ros::SubscriptionCallbackHelperT<const boost::shared_ptr<const CameraFrame> &>>(
-                [this](const boost::shared_ptr<const CameraFrame> &in) { frame(*in); },
+            ops.init<CameraFrame>(
+                topic, 2, [this](const boost::shared_ptr<const CameraFrame> &in) { frame(*in); },
                 [this] {
                     auto m = boost::make_shared<CameraFrame>();
                     m->relay = [this](CameraFrame &f, const uint8_t *data, size_t size) {
@@ -278,7 +267,7 @@ struct ImageSource::Impl {
     }
 
     // Generated frames, on a thread of their own: a camera's read blocks.
-    bool startGenerator(const std::string &source)
+    void startGenerator(const std::string &source)
     {
         pnh.param("width", s.width, 640);
         pnh.param("height", s.height, 480);
@@ -297,15 +286,14 @@ struct ImageSource::Impl {
         } else if (source != "pattern" && source != "solid") {
             ROS_FATAL("unknown ~source '%s' (pattern, solid, camera, file, topic, compressed)", source.c_str());
             hooks.failed(2);
-            return false;
+            return;
         }
         if ((source == "camera" || source == "file") && !capture.isOpened()) {
             ROS_FATAL("cannot open the %s source", source.c_str());
             hooks.failed(1);
-            return false;
+            return;
         }
         generator = std::thread(&Impl::generate, this, source);
-        return true;
     }
 
     void generate(const std::string source)

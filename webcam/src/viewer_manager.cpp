@@ -34,7 +34,7 @@ int main(int argc, char **argv)
         for (size_t i = 1; i < args.size(); i++) {
             const std::string &type = args[i];
             const std::string name = ros::names::append(ros::this_node::getNamespace(), type.substr(type.find('/') + 1));
-            if (!webcam::MakeNodelet(type) || !loader.load(name, type, {}, {"--required"})) {
+            if (!loader.load(name, type, {}, {"--required"})) {  // the factory knows no other types
                 ROS_FATAL("viewer_manager: cannot load %s (it loads webcam/viewer and webcam/image_source)",
                           type.c_str());
                 webcam::EndProcess(2);

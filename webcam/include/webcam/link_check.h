@@ -9,8 +9,13 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace webcam {
+
+// The nodes the master lists as publishing or subscribing to topic.
+enum class Role { Publisher, Subscriber };
+std::vector<std::string> ListedNodes(const std::string &topic, Role role);
 
 class LinkCheck {
 public:
