@@ -49,8 +49,8 @@ addrinfo *Resolve(const std::string &host)
     return getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 ? found : nullptr;
 }
 
-// Whether something accepts a TCP connection at host:port within a second.
-bool Answers(const addrinfo *at, uint32_t port)
+// Whether something accepts a TCP connection at host:port within timeout.
+bool Answers(const addrinfo *at, uint32_t port, int timeoutMs)
 {
     sockaddr_storage address{};
     std::memcpy(&address, at->ai_addr, at->ai_addrlen);
@@ -63,14 +63,14 @@ bool Answers(const addrinfo *at, uint32_t port)
         pollfd p{fd, POLLOUT, 0};
         int error = 0;
         socklen_t size = sizeof error;
-        answered = poll(&p, 1, 1000) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+        answered = poll(&p, 1, timeoutMs) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
     }
     close(fd);
     return answered;
 }
 
 // Why uri cannot be reached from here, or "".
-std::string Unreachable(const std::string &uri)
+std::string Unreachable(const std::string &uri, int timeoutMs = 1000)
 {
     std::string host;
     uint32_t port = 0;
@@ -79,9 +79,61 @@ std::string Unreachable(const std::string &uri)
     addrinfo *found = Resolve(host);
     if (!found)
         return "'" + host + "' does not resolve on this host";
-    const bool answers = Answers(found, port);
+    const bool answers = Answers(found, port, timeoutMs);
     freeaddrinfo(found);
     return answers ? "" : "nothing answers at " + host + ":" + std::to_string(port) + " from this host";
+}
+
+// Calls this node's own slave API (the one the master and the other nodes
+// call) on the loopback address: roscpp keeps its list of links to itself,
+// and takes a publisher list only this way. Returns the answer's value.
+bool AskSelf(const std::string &method, XmlRpcValue &args, XmlRpcValue &value)
+{
+    std::string host;
+    uint32_t port = 0;
+    if (!ros::network::splitURI(ros::XMLRPCManager::instance()->getServerURI(), host, port))
+        return false;
+    XmlRpc::XmlRpcClient *client = ros::XMLRPCManager::instance()->getXMLRPCClient("127.0.0.1", port, "/");
+    XmlRpcValue answer;
+    const bool ok = client->execute(method.c_str(), args, answer) && !client->isFault() &&
+                    answer.getType() == XmlRpcValue::TypeArray && answer.size() == 3 && int(answer[0]) == 1;
+    ros::XMLRPCManager::instance()->releaseXMLRPCClient(client);
+    if (ok)
+        value = answer[2];
+    return ok;
+}
+
+// The publishers' URIs the subscription to topic has links to, from
+// roscpp's own list (the master is not asked: it may be on the host that
+// is cut off).
+std::vector<std::string> LinkedPublishers(const std::string &topic)
+{
+    XmlRpcValue args, info;
+    args[0] = ros::this_node::getName();
+    std::vector<std::string> uris;
+    if (!AskSelf("getBusInfo", args, info) || info.getType() != XmlRpcValue::TypeArray)
+        return uris;
+    for (int i = 0; i < info.size(); i++) {
+        XmlRpcValue &link = info[i];
+        if (link.getType() == XmlRpcValue::TypeArray && link.size() > 4 && std::string(link[2]) == "i" &&
+            std::string(link[4]) == topic)
+            uris.push_back(link[1]);
+    }
+    return uris;
+}
+
+// Tells the subscription to topic that its publishers are at uris, as the
+// master does when one comes or goes: links to others are dropped, links
+// to new ones made.
+void SetPublishers(const std::string &topic, const std::vector<std::string> &uris)
+{
+    XmlRpcValue args, value;
+    args[0] = ros::this_node::getName();
+    args[1] = topic;
+    args[2].setSize(int(uris.size()));
+    for (size_t i = 0; i < uris.size(); i++)
+        args[2][int(i)] = uris[i];
+    AskSelf("publisherUpdate", args, value);
 }
 
 }  // namespace
@@ -134,6 +186,32 @@ void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
              "ROS_IP (or ROS_HOSTNAME) on this host to an address the host of %s reaches",
              nodes.front().c_str(), topic.c_str(), own.c_str(), why.empty() ? "" : ": ", why.c_str(),
              nodes.front().c_str());
+}
+
+bool Relink::check(const std::string &topic, bool quiet, double now)
+{
+    const std::vector<std::string> linked = LinkedPublishers(topic);
+    if (!linked.empty())
+        uris_ = linked;
+    if (!quiet) {
+        lost_ = false;
+        return false;
+    }
+    std::vector<std::string> answering;
+    for (const std::string &uri : uris_)
+        if (Unreachable(uri, kProbeMs).empty())
+            answering.push_back(uri);
+        else
+            lost_ = true;
+    // Back after a cut; or linked anew, and that link failed on the way.
+    const bool again = lost_ || (linked.empty() && now - relinked_ > kRetry);
+    if (answering.empty() || !again)
+        return false;
+    lost_ = false;
+    relinked_ = now;
+    SetPublishers(topic, {});
+    SetPublishers(topic, answering);
+    return true;
 }
 
 }  // namespace webcam

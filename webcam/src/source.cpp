@@ -5,6 +5,7 @@
 #include <webcam/link_check.h>
 #include <webcam/master_link.h>
 #include <webcam/relay.h>
+#include <webcam/stream_watch.h>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -180,6 +182,9 @@ struct ImageSource::Impl {
                 links.publishers(topic, sub.getNumPublishers());
             links.subscribers(pub.getTopic(), pub.getNumSubscribers());
         });
+        // A stream gone quiet or thin, looked at often: the link back
+        // within a fraction of a second matters to the one watching.
+        streamTimer = nh.createWallTimer(ros::WallDuration(0.25), [this](const ros::WallTimerEvent &) { lookAtStream(); });
         if (source == "compressed") {
             subscribe("sensor_msgs/CompressedImage");
             return;
@@ -209,11 +214,12 @@ struct ImageSource::Impl {
     {
         if (type == "sensor_msgs/Image" && PublishedHere(topic)) {
             sub = nh.subscribe(topic, 2, &Impl::raw, this);
+            relinking = false;  // in-process: no link to lose
         } else if (type == "sensor_msgs/Image") {
             // Each message is made knowing where its samples go.
             ros::SubscribeOptions ops;
-            ops.init<CameraFrame>(
-                topic, 2, [this](const boost::shared_ptr<const CameraFrame> &in) { frame(*in); },
+            ops.initByFullCallbackType<const ros::MessageEvent<const CameraFrame> &>(
+                topic, 2, [this](const ros::MessageEvent<const CameraFrame> &in) { frame(in); },
                 [this] {
                     auto m = boost::make_shared<CameraFrame>();
                     m->relay = [this](CameraFrame &f, const uint8_t *data, size_t size) {
@@ -226,6 +232,7 @@ struct ImageSource::Impl {
             sub = nh.subscribe(ops);
         } else if (type == "sensor_msgs/CompressedImage") {
             sub = nh.subscribe(topic, 2, &Impl::compressed, this);
+            compressedTopic = true;
         } else {
             ROS_FATAL("%s is a %s topic: the relay takes sensor_msgs/Image or sensor_msgs/CompressedImage",
                       topic.c_str(), type.c_str());
@@ -233,20 +240,87 @@ struct ImageSource::Impl {
         }
     }
 
-    void raw(const sensor_msgs::ImageConstPtr &in)
+    void raw(const ros::MessageEvent<const sensor_msgs::Image> &event)
     {
+        const sensor_msgs::Image &in = *event.getConstMessage();
+        if (!fresh(event.getPublisherName(), in.header, in.data.size()))
+            return;
         const image_msgs::ImagePtr out = pool.take();
-        send(RelayRaw(in->encoding, in->height, in->width, in->step, in->is_bigendian, in->data.data(),
-                      in->data.size(), options, Into(*out)),
-             out, in->header);
+        send(RelayRaw(in.encoding, in.height, in.width, in.step, in.is_bigendian, in.data.data(), in.data.size(),
+                      options, Into(*out)),
+             out, in.header);
     }
 
-    void frame(const CameraFrame &in) { send(in.result, in.out, in.header); }
-
-    void compressed(const sensor_msgs::CompressedImageConstPtr &in)
+    void frame(const ros::MessageEvent<const CameraFrame> &event)
     {
+        const CameraFrame &in = *event.getConstMessage();
+        if (fresh(event.getPublisherName(), in.header, size_t(in.height) * in.step))
+            send(in.result, in.out, in.header);
+    }
+
+    void compressed(const ros::MessageEvent<const sensor_msgs::CompressedImage> &event)
+    {
+        const sensor_msgs::CompressedImage &in = *event.getConstMessage();
+        if (!fresh(event.getPublisherName(), in.header, in.data.size()))
+            return;
         const image_msgs::ImagePtr out = pool.take();
-        send(RelayCompressed(in->format, in->data.data(), in->data.size(), options, Into(*out)), out, in->header);
+        send(RelayCompressed(in.format, in.data.data(), in.data.size(), options, Into(*out)), out, in.header);
+    }
+
+    // Whether a frame from publisher is to be shown, and not one stuck on
+    // the way for seconds.
+    bool fresh(const std::string &publisher, const std_msgs::Header &header, size_t bytes)
+    {
+        std::lock_guard<std::mutex> lock(streamMutex);
+        if (publisher != streamOf) {  // another camera, maybe on another clock
+            stream = StreamWatch();
+            streamOf = publisher;
+        }
+        frameBytes = bytes;
+        if (stream.arrived(ros::Time::now().toSec(), header.stamp.toSec(), header.seq))
+            return true;
+        ROS_WARN_THROTTLE(5, "relay: not showing frames of %s that come over %.1f s later than its frames do "
+                             "(held up on the way, as on a link that was cut)",
+                          topic.c_str(), StreamWatch::kStale);
+        return false;
+    }
+
+    void lookAtStream()
+    {
+        if (!sub)
+            return;
+        const double now = ros::Time::now().toSec();
+        bool quiet, thin;
+        double received = 0, sent = 0;
+        size_t bytes;
+        {
+            std::lock_guard<std::mutex> lock(streamMutex);
+            quiet = stream.quiet(now);
+            thin = stream.thin(received, sent);
+            bytes = frameBytes;
+        }
+        if (relinking && relink.check(topic, quiet, now))
+            ROS_INFO("relay: the publisher of %s answers again: linked to it anew", topic.c_str());
+        if (thin)
+            ROS_WARN("relay: only %.1f of the %.0f frames a second of %s reach this host (%.2f MB each: all of them "
+                     "take %.0f Mbit/s), and each one shown waits behind the others on the camera's side. %s",
+                     received, sent, topic.c_str(), bytes / 1e6, bytes * 8.0 * sent / 1e6, instead().c_str());
+    }
+
+    // What to view over a link too thin for this topic.
+    std::string instead() const
+    {
+        if (sub && sub.getTopic() == topic && compressedTopic)
+            return "Lower the camera's rate, size or JPEG quality.";
+        const std::string compressed = topic + "/compressed";
+        ros::master::V_TopicInfo topics;
+        if (ros::master::getTopics(topics))
+            for (const auto &t : topics)
+                if (t.name == compressed && t.datatype == "sensor_msgs/CompressedImage")
+                    return "View " + compressed + " instead: roslaunch webcam viewer.launch source:=topic topic:=" +
+                           compressed;
+        return "A compressed topic (image_transport's republish makes " + compressed +
+               ") takes about a tenth of that.";
     }
 
     static FrameSink Into(image_msgs::Image &msg)
@@ -342,6 +416,14 @@ struct ImageSource::Impl {
     static constexpr double kLinkCheckPeriod = 3.0;  // s
     ros::WallTimer linkTimer;
     LinkCheck links;
+    ros::WallTimer streamTimer;
+    std::mutex streamMutex;  // the subscription's callbacks and the timer's
+    StreamWatch stream;
+    std::string streamOf;  // the publisher it watches
+    size_t frameBytes = 0;
+    Relink relink;
+    bool relinking = true;
+    bool compressedTopic = false;
     ros::Subscriber sub;
     ImagePool pool;
     // generated frames
@@ -371,6 +453,7 @@ ImageSource::~ImageSource()
     impl_->stop = true;
     impl_->typeTimer.stop();
     impl_->linkTimer.stop();
+    impl_->streamTimer.stop();
     impl_->sub.shutdown();
     if (impl_->generator.joinable())
         impl_->generator.join();

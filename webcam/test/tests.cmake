@@ -26,15 +26,16 @@ target_compile_options(orlin_asan PRIVATE ${SANITIZE})
 target_link_libraries(orlin_asan webcam_viewer_asan)
 
 # The nodelet manager with the relay and the viewer, sanitized likewise.
-webcam_library(webcam_relay_asan src/relay.cpp OPTIONS ${SANITIZE} LINK ${OpenCV_LIBS} JPEG::JPEG)
-webcam_library(webcam_source_asan src/source.cpp src/link_check.cpp OPTIONS ${SANITIZE}
+webcam_library(webcam_relay_asan ${RELAY_SOURCES} OPTIONS ${SANITIZE} LINK ${OpenCV_LIBS} JPEG::JPEG)
+webcam_library(webcam_source_asan ${SOURCE_SOURCES} OPTIONS ${SANITIZE}
                LINK webcam_node_asan webcam_relay_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS})
 webcam_library(webcam_nodelets_asan ${NODELET_SOURCES} OPTIONS ${SANITIZE} LINK webcam_viewer_asan webcam_source_asan)
 add_executable(viewer_manager_asan src/viewer_manager.cpp)
 target_compile_options(viewer_manager_asan PRIVATE ${SANITIZE})
 target_link_libraries(viewer_manager_asan webcam_nodelets_asan)
 
-add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp test/relay_test.cpp)
+add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp test/relay_test.cpp
+                                 test/stream_watch_test.cpp)
 target_compile_options(webcam_unit_tests PRIVATE ${SANITIZE})
 target_link_libraries(webcam_unit_tests webcam_viewer_asan webcam_relay_asan GTest::gtest GTest::gtest_main)
 gtest_discover_tests(webcam_unit_tests ${DISCOVERY})

@@ -28,4 +28,25 @@ private:
     std::set<std::string> said_;
 };
 
+// A subscription gone quiet while its publishers are still linked: TCP
+// retries a cut link with a backoff that doubles up to two minutes, and
+// then first delivers what it held. Relink probes the publishers' hosts
+// while the stream is quiet, and once a host that stopped answering answers
+// again, drops the old link and makes a new one at once. Its probes go
+// only to the addresses the publishers announced.
+class Relink {
+public:
+    static constexpr int kProbeMs = 200;
+    static constexpr double kRetry = 3.0;  // s between tries while no link comes
+
+    // Called a few times a second with whether the stream is quiet (now:
+    // this host's clock, s); returns true when it linked anew.
+    bool check(const std::string &topic, bool quiet, double now);
+
+private:
+    std::vector<std::string> uris_;  // last linked
+    bool lost_ = false;              // a probe failed since the stream went quiet
+    double relinked_ = 0;
+};
+
 }  // namespace webcam
