@@ -84,16 +84,15 @@ std::string Unreachable(const std::string &uri, int timeoutMs = 1000)
     return answers ? "" : "nothing answers at " + host + ":" + std::to_string(port) + " from this host";
 }
 
-// Calls this node's own slave API (the one the master and the other nodes
-// call) on the loopback address: roscpp keeps its list of links to itself,
-// and takes a publisher list only this way. Returns the answer's value.
-bool AskSelf(const std::string &method, XmlRpcValue &args, XmlRpcValue &value)
+// Calls method of the slave API at uri (a node's, the one the master and
+// the other nodes call). Returns the answer's value.
+bool Ask(const std::string &uri, const std::string &method, XmlRpcValue &args, XmlRpcValue &value)
 {
     std::string host;
     uint32_t port = 0;
-    if (!ros::network::splitURI(ros::XMLRPCManager::instance()->getServerURI(), host, port))
+    if (!ros::network::splitURI(uri, host, port))
         return false;
-    XmlRpc::XmlRpcClient *client = ros::XMLRPCManager::instance()->getXMLRPCClient("127.0.0.1", port, "/");
+    XmlRpc::XmlRpcClient *client = ros::XMLRPCManager::instance()->getXMLRPCClient(host, port, "/");
     XmlRpcValue answer;
     const bool ok = client->execute(method.c_str(), args, answer) && !client->isFault() &&
                     answer.getType() == XmlRpcValue::TypeArray && answer.size() == 3 && int(answer[0]) == 1;
@@ -101,6 +100,38 @@ bool AskSelf(const std::string &method, XmlRpcValue &args, XmlRpcValue &value)
     if (ok)
         value = answer[2];
     return ok;
+}
+
+// This node's own, on the loopback address: roscpp keeps its list of links
+// to itself, and takes a publisher list only this way.
+bool AskSelf(const std::string &method, XmlRpcValue &args, XmlRpcValue &value)
+{
+    std::string host;
+    uint32_t port = 0;
+    return ros::network::splitURI(ros::XMLRPCManager::instance()->getServerURI(), host, port) &&
+           Ask("http://127.0.0.1:" + std::to_string(port) + "/", method, args, value);
+}
+
+// Tells the subscription to topic of the node at node that its publishers
+// are at uris, as the master does when one comes or goes: links to others
+// are dropped, links to new ones made.
+void SetPublishers(const std::string &node, const std::string &topic, const std::vector<std::string> &uris)
+{
+    XmlRpcValue args, value;
+    args[0] = ros::this_node::getName();
+    args[1] = topic;
+    args[2].setSize(int(uris.size()));
+    for (size_t i = 0; i < uris.size(); i++)
+        args[2][int(i)] = uris[i];
+    if (node.empty())
+        AskSelf("publisherUpdate", args, value);
+    else
+        Ask(node, "publisherUpdate", args, value);
+}
+
+void SetPublishers(const std::string &topic, const std::vector<std::string> &uris)
+{
+    SetPublishers("", topic, uris);
 }
 
 // The publishers' URIs the subscription to topic has links to, from
@@ -122,20 +153,6 @@ std::vector<std::string> LinkedPublishers(const std::string &topic)
     return uris;
 }
 
-// Tells the subscription to topic that its publishers are at uris, as the
-// master does when one comes or goes: links to others are dropped, links
-// to new ones made.
-void SetPublishers(const std::string &topic, const std::vector<std::string> &uris)
-{
-    XmlRpcValue args, value;
-    args[0] = ros::this_node::getName();
-    args[1] = topic;
-    args[2].setSize(int(uris.size()));
-    for (size_t i = 0; i < uris.size(); i++)
-        args[2][int(i)] = uris[i];
-    AskSelf("publisherUpdate", args, value);
-}
-
 }  // namespace
 
 std::vector<std::string> ListedNodes(const std::string &topic, Role role)
@@ -153,39 +170,74 @@ std::vector<std::string> ListedNodes(const std::string &topic, Role role)
     return nodes;
 }
 
-void LinkCheck::publishers(const std::string &topic, uint32_t connected)
+void LinkCheck::publishers(const std::string &topic)
 {
-    if (connected > 0)
-        return;
+    const std::vector<std::string> linked = LinkedPublishers(topic);
+    std::vector<std::string> listed;
+    bool tell = false;
     for (const std::string &node : Others(topic, Role::Publisher)) {
         const std::string uri = UriOf(node);
-        if (uri.empty() || !said_.insert(uri).second)
+        if (uri.empty())
+            continue;
+        listed.push_back(uri);
+        if (std::find(linked.begin(), linked.end(), uri) != linked.end()) {
+            pending_.erase(uri);
+            continue;
+        }
+        if (said_.count(uri))
             continue;
         const std::string why = Unreachable(uri);
-        if (why.empty())
-            said_.erase(uri);  // reachable: the link may just be coming
-        else
+        if (!why.empty()) {
+            said_.insert(uri);
             ROS_WARN("relay: no frames from %s, which publishes %s at %s: %s. Set ROS_IP (or ROS_HOSTNAME) on "
                      "the host of %s to an address this host reaches",
                      node.c_str(), topic.c_str(), uri.c_str(), why.c_str(), node.c_str());
+        } else if (!pending_.insert(uri).second) {
+            // It answered a check ago too, and no link came: the master,
+            // which tells a subscriber of publishers that come later, could
+            // not reach this node.
+            said_.insert(uri);
+            tell = true;
+            ROS_WARN("relay: %s publishes %s at %s, which answers, but the master has not told this node of it: "
+                     "the master's host reaches this node at %s. Linked to it from here; set ROS_IP (or "
+                     "ROS_HOSTNAME) on this host to an address the master's host reaches",
+                     node.c_str(), topic.c_str(), uri.c_str(), ros::XMLRPCManager::instance()->getServerURI().c_str());
+        }
     }
+    if (tell)  // what the master would have told
+        SetPublishers(topic, listed);
 }
 
 void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
 {
     if (connected > 0)
         return;
-    const std::vector<std::string> nodes = Others(topic, Role::Subscriber);
+    // The viewer in this process counts: the master tells it of this
+    // node's publication as it tells any other node.
+    const std::vector<std::string> nodes = ListedNodes(topic, Role::Subscriber);
     if (nodes.empty())
         return;
     const std::string own = ros::XMLRPCManager::instance()->getServerURI();
     if (!said_.insert("subscribers " + own).second)
         return;
     std::string why = Unreachable(own);
-    ROS_WARN("relay: %s subscribes to %s but has not connected to this node, which it reaches at %s%s%s. Set "
-             "ROS_IP (or ROS_HOSTNAME) on this host to an address the host of %s reaches",
-             nodes.front().c_str(), topic.c_str(), own.c_str(), why.empty() ? "" : ": ", why.c_str(),
-             nodes.front().c_str());
+    ROS_WARN("relay: %s subscribes to %s but has not linked to it, here at %s%s%s: the master could not reach "
+             "that address to tell it. Linked it from here; set ROS_IP (or ROS_HOSTNAME) on this host to an address "
+             "the master's host reaches",
+             nodes.front().c_str(), topic.c_str(), own.c_str(), why.empty() ? "" : ": ", why.c_str());
+    // What the master would have told each of them: all of the topic's
+    // publishers.
+    std::vector<std::string> publishers;
+    for (const std::string &node : ListedNodes(topic, Role::Publisher)) {
+        const std::string uri = UriOf(node);
+        if (!uri.empty())
+            publishers.push_back(uri);
+    }
+    for (const std::string &node : nodes) {
+        const std::string uri = UriOf(node);
+        if (!uri.empty())
+            SetPublishers(uri, topic, publishers);
+    }
 }
 
 bool Relink::check(const std::string &topic, bool quiet, double now)

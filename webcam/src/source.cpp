@@ -178,8 +178,8 @@ struct ImageSource::Impl {
         topic = nh.resolveName(topic);
         // Links the master promises that do not come, said on the console.
         linkTimer = nh.createWallTimer(ros::WallDuration(kLinkCheckPeriod), [this](const ros::WallTimerEvent &) {
-            if (sub)
-                links.publishers(topic, sub.getNumPublishers());
+            if (sub && (sub.getNumPublishers() == 0 || quiet()))
+                links.publishers(topic);
             links.subscribers(pub.getTopic(), pub.getNumSubscribers());
         });
         // A stream gone quiet or thin, looked at often: the link back
@@ -283,6 +283,12 @@ struct ImageSource::Impl {
                              "(held up on the way, as on a link that was cut)",
                           topic.c_str(), StreamWatch::kStale);
         return false;
+    }
+
+    bool quiet()
+    {
+        std::lock_guard<std::mutex> lock(streamMutex);
+        return stream.quiet(ros::Time::now().toSec());
     }
 
     void lookAtStream()

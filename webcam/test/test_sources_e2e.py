@@ -185,7 +185,7 @@ class UnreachableEnds(unittest.TestCase):
             ('a camera that announces camera.invalid', '/far/image_raw', dict(no_ip, ROS_HOSTNAME='camera.invalid'),
              dict(os.environ), "http://camera.invalid:"),
             ('a relay that announces desk.invalid', '/image', dict(os.environ),
-             dict(no_ip, ROS_HOSTNAME='desk.invalid'), "reaches at http://desk.invalid:"),
+             dict(no_ip, ROS_HOSTNAME='desk.invalid'), "here at http://desk.invalid:"),
         ]
         for name, _, camera_env, relay_env, said in cases:
             with self.subTest(name):

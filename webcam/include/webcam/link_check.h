@@ -3,7 +3,9 @@
 // ROS_HOSTNAME, else its host name), and where that name does not resolve,
 // or nothing answers there, roscpp says nothing. Called every few seconds
 // while a link is missing, this says on the console, once per address,
-// which one cannot be reached from here and what fixes it.
+// which one cannot be reached from here and what fixes it. A publisher that
+// answers but that the master never told this node of (the master cannot
+// reach this node) is linked to from here.
 #pragma once
 
 #include <cstdint>
@@ -19,13 +21,15 @@ std::vector<std::string> ListedNodes(const std::string &topic, Role role);
 
 class LinkCheck {
 public:
-    // connected: the publishers the subscription to topic has links to.
-    void publishers(const std::string &topic, uint32_t connected);
+    // The publishers of topic the master lists and this node has no link
+    // to. Asks the master: call it while frames do not come.
+    void publishers(const std::string &topic);
     // connected: the subscribers linked to this node's publication of topic.
     void subscribers(const std::string &topic, uint32_t connected);
 
 private:
-    std::set<std::string> said_;
+    std::set<std::string> said_;     // addresses said once
+    std::set<std::string> pending_;  // publishers that answered while no link came
 };
 
 // A subscription gone quiet while its publishers are still linked: TCP
