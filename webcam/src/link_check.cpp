@@ -242,13 +242,14 @@ void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
 
 bool Relink::check(const std::string &topic, bool quiet, double now)
 {
-    const std::vector<std::string> linked = LinkedPublishers(topic);
-    if (!linked.empty())
-        uris_ = linked;
     if (!quiet) {
         lost_ = false;
         return false;
     }
+    // While a cut link is quiet, TCP still holds it: it is listed yet.
+    const std::vector<std::string> linked = LinkedPublishers(topic);
+    if (!linked.empty())
+        uris_ = linked;
     std::vector<std::string> answering;
     for (const std::string &uri : uris_)
         if (Unreachable(uri, kProbeMs).empty())

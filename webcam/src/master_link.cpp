@@ -183,7 +183,13 @@ private:
                 ros::requestShutdown();
                 return;
             }
-            if (!incomplete_)
+            // Known by name is not known in full: roscpp retries a
+            // registration of its own (an advertise made while the master
+            // was away) and so makes the node known to a new master.
+            // roscpp registers its logger services once, at start: where the
+            // master knows them, it knows what was registered with them.
+            if (!incomplete_ && CallMaster("lookupService", Args({name, name + "/get_loggers"}), result) &&
+                int(result[0]) == 1)
                 return;
         }
         registerAgain(name);

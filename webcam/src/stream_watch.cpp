@@ -52,6 +52,11 @@ bool StreamWatch::arrived(double now, double stamp, uint32_t seq)
 
     if (stamp == 0)
         return true;
+    if (stamp < lastStamp_) {  // a bag played again, a camera's clock set back: a new timeline
+        delays_.clear();
+        held_.clear();
+    }
+    lastStamp_ = stamp;
     const double delay = now - stamp;
     bool show = delays_.empty() || delay <= usualDelay() + kStale;
     if (!show) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -75,6 +76,13 @@ TEST(StreamWatch, TakesALastingChangeOfDelayAfterASecondButNotADrainingBacklog)
     for (double sent : draining)
         EXPECT_LT(backlog(sent), 0.02 + StreamWatch::kStale + 1e-9) << sent;
     EXPECT_EQ(draining.back(), 599 / 30.0);
+    // A bag of 5 s played in a loop: its stamps go back 5 s at each start,
+    // and every frame is shown.
+    StreamWatch bag;
+    int shown = 0;
+    for (const Arrival &a : Link(30, 20, Steady))
+        shown += bag.arrived(a.at, std::fmod(a.sentAt, 5.0) + 100, a.seq);
+    EXPECT_EQ(shown, 600);
 }
 
 TEST(StreamWatch, QuietAfterFiveIntervalsAndASecond)

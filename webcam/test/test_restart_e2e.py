@@ -55,6 +55,9 @@ class Restart(unittest.TestCase):
         rospy.set_param('/image_source', {'source': 'topic', 'topic': '/cam'})
         manager = Viewer('viewer_manager_asan', env=harness.asan_env(), args=['webcam/image_source'])
         self.addCleanup(manager.stop)
+        # The relay too has read its parameters and advertised, with the
+        # first master.
+        wait_for('the relay', lambda: graph_state()[0].get('/image') == ['/camera_viewer'], timeout=15)
         harness.stop_master()
         harness.start_master()
 
@@ -62,14 +65,20 @@ class Restart(unittest.TestCase):
             pubs, subs, services = graph_state()
             return (all(services.get(s) == ['/camera_viewer'] for s in SERVICES) and
                     subs.get('/image') == ['/camera_viewer'] and pubs.get('/image') == ['/camera_viewer'])
-        wait_for('both nodelets to register with the new master', known_again, timeout=15)
+        try:
+            wait_for('both nodelets to register with the new master', known_again, timeout=15)
+        except AssertionError as e:
+            raise AssertionError("%s\n%s\n%s" % (e, manager.err[-3000:], graph_state())) from None
         self.assertEqual(rosservice('/webcam_show', SHOW), OK)
         # A camera that starts after the restart reaches the viewer through
         # the relay, which was waiting for one.
         camera = harness._spawn(['rostopic', 'pub', '-r', '20', '/cam', 'sensor_msgs/Image',
                                  "{height: 2, width: 2, encoding: 'rgb8', step: 6, data: [%s]}" % ','.join('9' * 12)],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        manager.wait_chars(5, timeout=30)
+        try:
+            manager.wait_chars(5, timeout=30)
+        except AssertionError as e:
+            raise AssertionError("%s\n%s\n%s" % (e, manager.err[-3000:], graph_state())) from None
         camera.send_signal(signal.SIGINT)
         self.assertEqual(manager.stop(), 0, manager.err[-2000:])
         self.assertEqual(manager.out.strip('#'), '')

@@ -205,7 +205,7 @@ class UnreachableEnds(unittest.TestCase):
                     camera.send_signal(2)
                     camera.wait(20)
                 self.assertIn(said, err)
-                self.assertIn('Set ROS_IP (or ROS_HOSTNAME)', err)
+                self.assertIn('set ros_ip (or ros_hostname)', err.lower())
                 self.assertEqual(err.count(said), 1, err)
 
 

@@ -250,7 +250,8 @@ class Case(unittest.TestCase):
 
     def wait_said(self, v, what, pattern, timeout=30):
         try:
-            return harness.wait_for(what, lambda: re.search(pattern, v.text), timeout, period=0.5)
+            return harness.wait_for(what, lambda: re.search(pattern, v.text) or re.search(pattern, v.out), timeout,
+                                    period=0.5)
         except AssertionError as e:
             raise AssertionError('%s; the console:\n%s\n%s' % (e, v.text, v.out[-3000:])) from None
 
@@ -360,11 +361,19 @@ class Silent(Case):
                     harness.interrupt(cam)
 
     def test_viewer_before_the_camera(self):
-        v = self.viewer('/late/image_raw/compressed')
-        self.wait_said(v, 'the relay to say it waits', 'waiting for a publisher on /late/image_raw/compressed')
-        self.show(v)
-        self.camera('/late/image_raw')
-        self.wait_pictures(v)
+        for form in ([], ['nodelet:=false']):
+            with self.subTest(form=form):
+                v, cam = viewer(self.hosts, '/late/image_raw/compressed', extra=form), None
+                try:
+                    # Said at once, on the console (stderr, or stdout through roslaunch).
+                    self.wait_said(v, 'the relay to say it waits', 'waiting for a publisher on /late/image_raw/compressed')
+                    self.show(v)
+                    cam = self.camera('/late/image_raw')
+                    self.wait_pictures(v)
+                finally:
+                    v.stop()
+                    if cam:
+                        harness.interrupt(cam)
 
 
 class MasterRestart(Case):

@@ -7,7 +7,8 @@
 //   held, seconds old. A frame whose delay exceeds the stream's usual delay
 //   by more than kStale is held back. A slower link or a clock set anew
 //   changes the usual delay for good: once the frames held back have agreed
-//   with each other for kSettle, their delay is the usual one.
+//   with each other for kSettle, their delay is the usual one. Stamps that
+//   go back (a bag played in a loop) start the judgement anew.
 // - Gone quiet: no frame for five of the stream's usual intervals, and at
 //   least a second.
 // - A thin link: over kWindow, fewer than 80% of the frames the camera sent
@@ -49,6 +50,7 @@ private:
     std::deque<std::pair<double, double>> held_;  // (arrival, delay) of the frames held back in a row
     std::deque<Arrival> arrivals_;                // over the last kWindow
     std::deque<double> gaps_;                     // between the last arrivals
+    double lastStamp_ = 0;
     bool saidThin_ = false;
 };
 
