@@ -7,12 +7,13 @@
 #include <i2c.h>
 #include <Log.h>
 
+#include "../test/wrap_ioctl.h"
+
 #include <fuzzer/FuzzedDataProvider.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
 #include <vector>
 
@@ -50,14 +51,8 @@ int Rdwr(i2c_rdwr_ioctl_data *data)
 
 }  // namespace
 
-extern "C" int __real_ioctl(int fd, unsigned long request, ...);
-
-extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
+int WrappedIoctl(int fd, unsigned long request, unsigned long arg)
 {
-    va_list args;
-    va_start(args, request);
-    const unsigned long arg = va_arg(args, unsigned long);
-    va_end(args);
     if (fd != kFd)
         return __real_ioctl(fd, request, arg);
     if (request == I2C_RDWR)

@@ -1,14 +1,13 @@
 #include "SimBus.h"
 
 #include "Log.h"
+#include "wrap_ioctl.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <unistd.h>
 
-extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 
 namespace sim {
 namespace {
@@ -167,12 +166,8 @@ int SimBus::rdwr(i2c_rdwr_ioctl_data *data)
 
 }  // namespace sim
 
-extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
+int WrappedIoctl(int fd, unsigned long request, unsigned long arg)
 {
-    va_list args;
-    va_start(args, request);
-    const unsigned long arg = va_arg(args, unsigned long);
-    va_end(args);
     auto bus = sim::Buses().find(fd);
     if (bus != sim::Buses().end())
         return bus->second->ioctl(request, arg);

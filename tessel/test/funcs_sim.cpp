@@ -3,17 +3,12 @@
 // Stands in for an adapter that runs SMBus transactions only.
 #include <linux/i2c-dev.h>
 
-#include <cstdarg>
+#include "wrap_ioctl.h"
+
 #include <cstdlib>
 
-extern "C" int __real_ioctl(int fd, unsigned long request, ...);
-
-extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
+int WrappedIoctl(int fd, unsigned long request, unsigned long arg)
 {
-    va_list args;
-    va_start(args, request);
-    const unsigned long arg = va_arg(args, unsigned long);
-    va_end(args);
     const char *funcs = std::getenv("TESSEL_SIM_FUNCS");
     if (request == I2C_FUNCS && funcs) {
         *reinterpret_cast<unsigned long *>(arg) = std::strtoul(funcs, nullptr, 0);
