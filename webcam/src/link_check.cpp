@@ -1,6 +1,6 @@
 #include <webcam/link_check.h>
+#include <webcam/xmlrpc.h>
 
-#include <ros/master.h>
 #include <ros/network.h>
 #include <ros/ros.h>
 #include <ros/xmlrpc_manager.h>
@@ -21,8 +21,6 @@ namespace webcam {
 
 namespace {
 
-using XmlRpc::XmlRpcValue;
-
 // The other nodes at topic in role.
 std::vector<std::string> Others(const std::string &topic, Role role)
 {
@@ -33,13 +31,11 @@ std::vector<std::string> Others(const std::string &topic, Role role)
 
 std::string UriOf(const std::string &node)
 {
-    XmlRpcValue args, result, payload;
-    args[0] = ros::this_node::getName();
-    args[1] = node;
-    if (!ros::master::execute("lookupNode", args, result, payload, false) ||
-        payload.getType() != XmlRpcValue::TypeString)
+    XmlRpcValue result;
+    if (!CallMaster("lookupNode", Args({ros::this_node::getName(), node}), result) || !Succeeded(result) ||
+        result[2].getType() != XmlRpcValue::TypeString)
         return "";
-    return payload;
+    return result[2];
 }
 
 addrinfo *Resolve(const std::string &host)
@@ -84,54 +80,20 @@ std::string Unreachable(const std::string &uri, int timeoutMs = 1000)
     return answers ? "" : "nothing answers at " + host + ":" + std::to_string(port) + " from this host";
 }
 
-// Calls method of the slave API at uri (a node's, the one the master and
-// the other nodes call). Returns the answer's value.
-bool Ask(const std::string &uri, const std::string &method, XmlRpcValue &args, XmlRpcValue &value)
+// Tells the subscription to topic of the node at uri (this node's when
+// empty) that its publishers are at publishers, as the master does when one
+// comes or goes: links to others are dropped, links to new ones made.
+void SetPublishers(const std::string &uri, const std::string &topic, const std::vector<std::string> &publishers)
 {
-    std::string host;
-    uint32_t port = 0;
-    if (!ros::network::splitURI(uri, host, port))
-        return false;
-    XmlRpc::XmlRpcClient *client = ros::XMLRPCManager::instance()->getXMLRPCClient(host, port, "/");
-    XmlRpcValue answer;
-    const bool ok = client->execute(method.c_str(), args, answer) && !client->isFault() &&
-                    answer.getType() == XmlRpcValue::TypeArray && answer.size() == 3 && int(answer[0]) == 1;
-    ros::XMLRPCManager::instance()->releaseXMLRPCClient(client);
-    if (ok)
-        value = answer[2];
-    return ok;
-}
-
-// This node's own, on the loopback address: roscpp keeps its list of links
-// to itself, and takes a publisher list only this way.
-bool AskSelf(const std::string &method, XmlRpcValue &args, XmlRpcValue &value)
-{
-    std::string host;
-    uint32_t port = 0;
-    return ros::network::splitURI(ros::XMLRPCManager::instance()->getServerURI(), host, port) &&
-           Ask("http://127.0.0.1:" + std::to_string(port) + "/", method, args, value);
-}
-
-// Tells the subscription to topic of the node at node that its publishers
-// are at uris, as the master does when one comes or goes: links to others
-// are dropped, links to new ones made.
-void SetPublishers(const std::string &node, const std::string &topic, const std::vector<std::string> &uris)
-{
-    XmlRpcValue args, value;
-    args[0] = ros::this_node::getName();
-    args[1] = topic;
-    args[2].setSize(int(uris.size()));
-    for (size_t i = 0; i < uris.size(); i++)
-        args[2][int(i)] = uris[i];
-    if (node.empty())
-        AskSelf("publisherUpdate", args, value);
+    XmlRpcValue list, result;
+    list.setSize(int(publishers.size()));
+    for (size_t i = 0; i < publishers.size(); i++)
+        list[int(i)] = publishers[i];
+    const XmlRpcValue args = Args({ros::this_node::getName(), topic, list});
+    if (uri.empty())
+        CallSelf("publisherUpdate", args, result);
     else
-        Ask(node, "publisherUpdate", args, value);
-}
-
-void SetPublishers(const std::string &topic, const std::vector<std::string> &uris)
-{
-    SetPublishers("", topic, uris);
+        CallUri(uri, "publisherUpdate", args, result);
 }
 
 // The publishers' URIs the subscription to topic has links to, from
@@ -139,11 +101,12 @@ void SetPublishers(const std::string &topic, const std::vector<std::string> &uri
 // is cut off).
 std::vector<std::string> LinkedPublishers(const std::string &topic)
 {
-    XmlRpcValue args, info;
-    args[0] = ros::this_node::getName();
     std::vector<std::string> uris;
-    if (!AskSelf("getBusInfo", args, info) || info.getType() != XmlRpcValue::TypeArray)
+    XmlRpcValue result;
+    if (!CallSelf("getBusInfo", Args({ros::this_node::getName()}), result) || !Succeeded(result) ||
+        result[2].getType() != XmlRpcValue::TypeArray)
         return uris;
+    XmlRpcValue &info = result[2];
     for (int i = 0; i < info.size(); i++) {
         XmlRpcValue &link = info[i];
         if (link.getType() == XmlRpcValue::TypeArray && link.size() > 4 && std::string(link[2]) == "i" &&
@@ -158,11 +121,11 @@ std::vector<std::string> LinkedPublishers(const std::string &topic)
 std::vector<std::string> ListedNodes(const std::string &topic, Role role)
 {
     std::vector<std::string> nodes;
-    XmlRpcValue args, result, payload;
-    args[0] = ros::this_node::getName();
-    if (!ros::master::execute("getSystemState", args, result, payload, false) || payload.size() < 2)
+    XmlRpcValue result;
+    if (!CallMaster("getSystemState", Args({ros::this_node::getName()}), result) || !Succeeded(result) ||
+        result[2].getType() != XmlRpcValue::TypeArray || result[2].size() < 2)
         return nodes;
-    XmlRpcValue &entries = payload[role == Role::Publisher ? 0 : 1];
+    XmlRpcValue &entries = result[2][role == Role::Publisher ? 0 : 1];
     for (int i = 0; i < entries.size(); i++)
         if (std::string(entries[i][0]) == topic)
             for (int j = 0; j < entries[i][1].size(); j++)
@@ -205,7 +168,7 @@ void LinkCheck::publishers(const std::string &topic)
         }
     }
     if (tell)  // what the master would have told
-        SetPublishers(topic, listed);
+        SetPublishers("", topic, listed);
 }
 
 void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
@@ -262,8 +225,8 @@ bool Relink::check(const std::string &topic, bool quiet, double now)
         return false;
     lost_ = false;
     relinked_ = now;
-    SetPublishers(topic, {});
-    SetPublishers(topic, answering);
+    SetPublishers("", topic, {});
+    SetPublishers("", topic, answering);
     return true;
 }
 

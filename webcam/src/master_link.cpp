@@ -1,4 +1,5 @@
 #include <webcam/master_link.h>
+#include <webcam/xmlrpc.h>
 
 #include <ros/connection_manager.h>
 #include <ros/master.h>
@@ -17,47 +18,8 @@ namespace webcam {
 
 namespace {
 
-using XmlRpc::XmlRpcValue;
-
 constexpr auto kWatchPeriod = std::chrono::seconds(1);
 constexpr const char *kRosoutParam = "/rosout_disable_topics_generation";
-
-// One XML-RPC call to host:port. roscpp's master::execute logs every failed
-// attempt; while a master is down that would be once a second.
-bool Call(const std::string &host, uint32_t port, const std::string &method, const XmlRpcValue &args,
-          XmlRpcValue &result)
-{
-    XmlRpc::XmlRpcClient *client = ros::XMLRPCManager::instance()->getXMLRPCClient(host, int(port), "/");
-    const bool sent = client->execute(method.c_str(), args, result);
-    ros::XMLRPCManager::instance()->releaseXMLRPCClient(client);
-    return sent && result.getType() == XmlRpcValue::TypeArray && result.size() == 3 &&
-           result[0].getType() == XmlRpcValue::TypeInt;
-}
-
-bool CallMaster(const std::string &method, const XmlRpcValue &args, XmlRpcValue &result)
-{
-    return Call(ros::master::getHost(), ros::master::getPort(), method, args, result);
-}
-
-// The same call on this node's own slave API, which roscpp serves on its
-// XML-RPC thread.
-bool CallSelf(const std::string &method, const XmlRpcValue &args, XmlRpcValue &result)
-{
-    std::string host;
-    uint32_t port = 0;
-    return ros::network::splitURI(ros::XMLRPCManager::instance()->getServerURI(), host, port) &&
-           Call(host, port, method, args, result);
-}
-
-XmlRpcValue Args(std::initializer_list<XmlRpcValue> values)
-{
-    XmlRpcValue args;
-    args.setSize(int(values.size()));
-    int i = 0;
-    for (const XmlRpcValue &v : values)
-        args[i++] = v;
-    return args;
-}
 
 std::string NodeUri()
 {

@@ -316,7 +316,7 @@ struct ImageSource::Impl {
     // What to view over a link too thin for this topic.
     std::string instead() const
     {
-        if (sub && sub.getTopic() == topic && compressedTopic)
+        if (compressedTopic)
             return "Lower the camera's rate, size or JPEG quality.";
         const std::string compressed = topic + "/compressed";
         ros::master::V_TopicInfo topics;
