@@ -18,54 +18,22 @@ noise, a frame number in big blocks along the top), serialized beforehand so
 that publishing costs it little."""
 import os
 import re
-import subprocess
 import sys
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'webcam', 'test'))
+import camera as test_camera  # noqa: E402
 import harness  # noqa: E402
 import xserver  # noqa: E402
 
 import cv2  # noqa: E402
-import numpy as np  # noqa: E402
 
 WIDTH, HEIGHT = 1920, 1080
 RATE = float(os.environ.get('RATE', '30'))
 SECONDS = float(os.environ.get('SECONDS_EACH', '6'))
 ROUNDS = int(os.environ.get('ROUNDS', '3'))
-FRAMES = 16     # distinct frames, sent in turn
-BITS, BLOCK = 12, 96  # the frame number: BITS blocks of BLOCK pixels, white for 1
+FRAMES = 16     # distinct frames, sent in turn, each with its number drawn in (camera.numbered)
 RAW, COMPRESSED = '/camera/image_raw', '/camera/image_raw/compressed'
-
-
-def frames():
-    rng = np.random.default_rng(7)
-    coarse = rng.normal((90, 120, 140), (40, 50, 60), (HEIGHT // 16, WIDTH // 16, 3)).clip(0, 255).astype(np.uint8)
-    smooth = cv2.resize(coarse, (WIDTH, HEIGHT), interpolation=cv2.INTER_CUBIC).astype(np.int16)
-    return [(np.roll(smooth, 24 * n, axis=1) + rng.normal(0, 4, smooth.shape)).clip(0, 255).astype(np.uint8)
-            for n in range(FRAMES)]
-
-
-def numbered(frame, n):
-    out = frame.copy()
-    for b in range(BITS):
-        out[:BLOCK, b * BLOCK:(b + 1) * BLOCK] = 255 if n >> b & 1 else 0
-    return out
-
-
-def read_number(shot):
-    """The frame number drawn in a window capture (the canvas is the frame
-    scaled by 1/3 across, 4/9 down), or None."""
-    h, w = shot.shape[:2]
-    if w < 640 or h < 480:
-        return None
-    sx, sy = 640.0 / WIDTH, 480.0 / HEIGHT
-    values = [int(shot[int(BLOCK * sy / 2), int((b + 0.5) * BLOCK * sx)].mean()) for b in range(BITS)]
-    lo, hi = min(values), max(values)
-    if hi - lo < 60:
-        return 0 if hi < 128 else (1 << BITS) - 1
-    return sum(1 << b for b, v in enumerate(values) if v > (lo + hi) / 2)
 
 
 def stat(pid):
@@ -102,7 +70,7 @@ class Camera:
     def __init__(self):
         import rospy
         from sensor_msgs.msg import CompressedImage, Image
-        pictures = [numbered(f, n) for n, f in enumerate(frames())]
+        pictures = [test_camera.numbered(f, n) for n, f in enumerate(test_camera.pictures(WIDTH, HEIGHT, FRAMES))]
         self.raw = {}
         for encoding in ('bgr8', 'rgb8'):  # rgb8 carries the same bytes: the relay reorders them
             self.raw[encoding] = [harness.wire(Image(height=HEIGHT, width=WIDTH, encoding=encoding, step=3 * WIDTH,
@@ -124,35 +92,19 @@ class Camera:
         pub.publish(cls(raw))
 
 
-class Console:
-    """A process's stdout, each '#' stamped as it arrives."""
-
-    def __init__(self, proc):
-        self.marks, self.proc = [], proc
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        while True:
-            chunk = os.read(self.proc.stdout.fileno(), 65536)
-            if not chunk:
-                return
-            now = time.monotonic()
-            self.marks += [now] * chunk.count(b'#')
-
-
 def start(case):
-    """The viewing side as the user starts it; returns (process, console)."""
+    """The viewing side as the user starts it, its '#' stamped as they come."""
     args = case['args']
     if case['viewer'] == 'image_view':
         cmd = ['/usr/lib/nodelet/nodelet', 'standalone', 'image_view/image', 'image:=' + RAW]
     else:
         cmd = ['/usr/bin/roslaunch', 'webcam', 'viewer.launch'] + args
-    proc = harness._spawn(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    return proc, Console(proc)
+    return harness.Viewer(cmd=cmd, wait=False)
 
 
 def run_case(camera, case, xvfb, captures=0):
-    proc, console = start(case)
+    viewer = start(case)
+    proc = viewer.proc
     topic = COMPRESSED if 'compressed' in case['args'][1] else RAW
     messages = camera.messages(topic, case['encoding'])
     if case['viewer'] != 'image_view':
@@ -168,16 +120,16 @@ def run_case(camera, case, xvfb, captures=0):
     names = {p: name_of(p) for p in pids}
     before = {p: stat(p) for p in pids}
     x_before = stat(xvfb)[0]
-    marks_before = len(console.marks)
+    marks_before = len(viewer.marks)
     sent_at, seen = [], []
     begin = time.monotonic()
     while time.monotonic() - begin < SECONDS:
         n = len(sent_at)
         camera.publish(topic, messages[n % FRAMES])
-        sent_at.append(time.monotonic())
+        sent_at.append(time.time())  # the clock of the marks
         if captures and n % max(1, int(SECONDS * RATE / captures)) == 0:
             shot = harness.screenshot()
-            number = read_number(shot) if shot is not None else None
+            number = test_camera.read_number(shot, 640) if shot is not None else None
             seen.append((number, n))
         time.sleep(max(0.0, begin + len(sent_at) / RATE - time.monotonic()))
     time.sleep(0.5)
@@ -191,7 +143,7 @@ def run_case(camera, case, xvfb, captures=0):
             name = names[p]
             cpu, faults = per.get(name, (0.0, 0))
             per[name] = (cpu + after[p][0] - before[p][0], faults + after[p][1] - before[p][1])
-    marks = console.marks[marks_before:]
+    marks = viewer.marks[marks_before:]
     latencies = sorted(m - s for m, s in zip(marks, sent_at))
     return dict(ms=1000.0 * sum(c for c, _ in per.values()) / sent, sent=sent,
                 shown=len(marks) if case['viewer'] != 'image_view' else None,

@@ -48,7 +48,17 @@ def read_number(shot, width):
     return sum(1 << b for b, v in enumerate(values) if v > 128)
 
 
+def numbered(picture, number):
+    """A copy of picture with number drawn along its top."""
+    out = picture.copy()
+    block = 64 * picture.shape[1] // 1280
+    for b in range(BITS):
+        out[:block, b * block:(b + 1) * block] = 255 if number >> b & 1 else 0
+    return out
+
+
 def pictures(width, height, count=8):
+    """Camera-like pictures: smooth shapes, each shifted, and sensor noise."""
     rng = np.random.default_rng(7)
     coarse = rng.normal((90, 120, 140), (40, 50, 60), (height // 16, width // 16, 3)).clip(0, 255).astype(np.uint8)
     smooth = cv2.resize(coarse, (width, height), interpolation=cv2.INTER_CUBIC).astype(np.int16)
@@ -68,7 +78,6 @@ def main():
     import rospy
     from sensor_msgs.msg import CompressedImage, Image
     rospy.init_node('camera', disable_signals=True)
-    block = 64 * args.width // 1280
     raw_cls, jpeg_cls = harness.raw_class(Image), harness.raw_class(CompressedImage)
     raw_pub = rospy.Publisher(args.topic, raw_cls, queue_size=args.queue)
     jpeg_pub = rospy.Publisher(args.topic + '/compressed', jpeg_cls, queue_size=args.queue)
@@ -84,10 +93,7 @@ def main():
             raw, jpeg = raw_pub.get_num_connections() > 0, jpeg_pub.get_num_connections() > 0
             if raw or jpeg:
                 now = time.time()
-                picture = frames[n % len(frames)].copy()
-                number = number_at(now)
-                for b in range(BITS):
-                    picture[:block, b * block:(b + 1) * block] = 255 if number >> b & 1 else 0
+                picture = numbered(frames[n % len(frames)], number_at(now))
                 header = struct.pack('<III', n, int(now), int((now % 1) * 1e9)) + struct.pack('<I', 0)
                 if raw:
                     data = picture.tobytes()

@@ -107,13 +107,15 @@ def start_graph(display=False):
 
 
 class Viewer:
-    """The viewer as a process; stdout is gathered as it comes."""
+    """The viewer as a process (or cmd: a launch that runs it); stdout is
+    gathered as it comes, each '#' stamped in marks."""
 
-    def __init__(self, program='orlin', env=None, args=(), wait=True, prefix=(), timeout=10.0):
-        self.proc = _spawn(list(prefix) + [os.path.join(LIB, program)] + list(args), stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE, env=env)
+    def __init__(self, program='orlin', env=None, args=(), wait=True, prefix=(), timeout=10.0, cmd=None):
+        cmd = cmd or list(prefix) + [os.path.join(LIB, program)] + list(args)
+        self.proc = _spawn(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         self._out = bytearray()
         self._err = bytearray()
+        self.marks = []
         self._readers = [threading.Thread(target=self._read, args=(self.proc.stdout, self._out), daemon=True),
                          threading.Thread(target=self._read, args=(self.proc.stderr, self._err), daemon=True)]
         for r in self._readers:
@@ -121,12 +123,13 @@ class Viewer:
         if wait:
             wait_for('/camera_viewer to register', self.registered, timeout)
 
-    @staticmethod
-    def _read(stream, into):
+    def _read(self, stream, into):
         while True:
             chunk = os.read(stream.fileno(), 65536)
             if not chunk:
                 return
+            if into is self._out:
+                self.marks += [time.time()] * chunk.count(b'#')
             into.extend(chunk)
 
     @staticmethod

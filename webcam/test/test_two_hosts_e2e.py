@@ -20,7 +20,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
@@ -64,7 +63,7 @@ class Hosts:
         self.ns = {h: '%s%s-%s' % (PREFIX, h, tag) for h in ADDRESS}
         self.link = {'robot': 'orr%s' % tag, 'desk': 'ord%s' % tag}
         self.home = {h: tempfile.mkdtemp(prefix='orlin-%s-' % h) for h in ADDRESS}
-        self.made = []
+        self.made, self.left = [], []
         try:
             self._make()
         except BaseException:
@@ -116,54 +115,40 @@ class Hosts:
     def remove(self):
         harness._cleanup()
         for ns in self.made:
+            # What the programs started in turn (roslaunch gives each node a
+            # session of its own) and what outlived them.
+            def running():
+                return subprocess.run(['ip', 'netns', 'pids', ns], capture_output=True, text=True).stdout.split()
+            for _ in range(30):
+                if not running():
+                    break
+                for pid in running():
+                    try:
+                        os.kill(int(pid), signal.SIGKILL)
+                    except ProcessLookupError:
+                        pass
+                time.sleep(0.1)
+            self.left += running()
             subprocess.run(['ip', 'netns', 'del', ns], capture_output=True)
             shutil.rmtree('/etc/netns/' + ns, ignore_errors=True)
         for home in self.home.values():
             shutil.rmtree(home, ignore_errors=True)
 
 
-class Launch:
-    """A program on the desk with its console gathered: each '#' stamped as
-    it comes, the rest kept as text."""
+class Launch(harness.Viewer):
+    """A program on the desk: its stdout (the viewer's '#' among roslaunch's
+    lines) and stderr (what the nodes say) gathered."""
 
-    def __init__(self, hosts, cmd, ros_ip=True, display=None):
-        env = hosts.env('desk', ros_ip, DISPLAY=display or Case.display)
-        self.proc = hosts.spawn('desk', cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.marks, self._text, self._out = [], bytearray(), bytearray()
-        self._readers = [threading.Thread(target=self._read, args=(s,), daemon=True)
-                         for s in (self.proc.stdout, self.proc.stderr)]
-        for r in self._readers:
-            r.start()
-
-    def _read(self, stream):
-        """stdout: the viewer's '#' among roslaunch's lines; stderr: what
-        the nodes say."""
-        while True:
-            chunk = os.read(stream.fileno(), 65536)
-            if not chunk:
-                return
-            now = time.time()
-            if stream is self.proc.stdout:
-                self.marks += [now] * chunk.count(b'#')
-                self._out.extend(chunk)
-            else:
-                self._text.extend(chunk)
+    def __init__(self, hosts, cmd, ros_ip=True):
+        super().__init__(cmd=hosts.command('desk', cmd), env=hosts.env('desk', ros_ip, DISPLAY=Case.display),
+                         wait=False)
 
     @property
     def text(self):
-        return bytes(self._text).decode('latin-1')
-
-    @property
-    def out(self):
-        return bytes(self._out).decode('latin-1')
+        return self.err
 
     def shown(self, since, until=None):
         return sum(1 for m in self.marks if m >= since and (until is None or m < until))
-
-    def stop(self):
-        harness.interrupt(self.proc)
-        for r in self._readers:
-            r.join(5)
 
 
 def viewer(hosts, topic, ros_ip=True, extra=()):
@@ -218,6 +203,7 @@ class Case(unittest.TestCase):
         cls.hosts.remove()
         left = subprocess.run(['ip', 'netns', 'list'], capture_output=True, text=True).stdout
         assert not any(ns in left for ns in cls.hosts.ns.values()), left
+        assert not cls.hosts.left, 'still running in the namespaces: %s' % cls.hosts.left
 
     @classmethod
     def start_master(cls):
@@ -383,8 +369,7 @@ class MasterRestart(Case):
         self.show(v)
         self.wait_pictures(v)
         harness.interrupt(cam)
-        os.killpg(type(self).master.pid, signal.SIGKILL)
-        type(self).master.wait()
+        harness.interrupt(type(self).master)  # roscore ends its master and rosout
         time.sleep(2)
         started = time.time()
         type(self).master = self.start_master()
