@@ -24,7 +24,8 @@ DEB_DEMO := cmake g++ make catkin libroscpp-dev libstd-msgs-dev ros-std-msgs lib
 # manager and loader among them), rosbag, OpenCV for
 # Python to look at screenshots, GoogleTest, xkill (x11-utils), valgrind.
 DEB_VIEWER := $(DEB_DEMO) libgtest-dev rosbash libnodeletlib-tools python3-rosmaster python3-rostopic python3-rosnode python3-rospy \
-  python3-rosbag python3-sensor-msgs python3-yaml python3-opencv python3-numpy x11-utils libbenchmark-dev valgrind
+  python3-rosbag python3-sensor-msgs python3-std-srvs python3-yaml python3-opencv python3-numpy x11-utils libbenchmark-dev valgrind \
+  iproute2
 # libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
 DEB_FUZZ := clang libclang-rt-14-dev
 DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ)

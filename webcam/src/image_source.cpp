@@ -12,8 +12,8 @@ int main(int argc, char **argv)
     webcam::KeepFramesOnHeap();
     setvbuf(stdout, nullptr, _IOLBF, 0);  // roscpp's INFO lines reach a log or a pipe as they come
     cv::setNumThreads(1);  // a frame's conversion is too small to share out: threads cost more CPU
-    ros::init(argc, argv, "image_source");
-    webcam::EndOnSigterm();
+    ros::init(argc, argv, "image_source", ros::init_options::NoSigintHandler);
+    webcam::EndOnSignals();
     ros::NodeHandle nh, pnh("~");
     int sent = 0;
     {

@@ -5,15 +5,6 @@
 #include <ros/ros.h>
 #include <ros/xmlrpc_manager.h>
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -38,62 +29,30 @@ std::string UriOf(const std::string &node)
     return result[2];
 }
 
-addrinfo *Resolve(const std::string &host)
-{
-    addrinfo hints{}, *found = nullptr;
-    hints.ai_socktype = SOCK_STREAM;
-    return getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 ? found : nullptr;
-}
-
-// Whether something accepts a TCP connection at host:port within timeout.
-bool Answers(const addrinfo *at, uint32_t port, int timeoutMs)
-{
-    sockaddr_storage address{};
-    std::memcpy(&address, at->ai_addr, at->ai_addrlen);
-    reinterpret_cast<sockaddr_in *>(&address)->sin_port = htons(uint16_t(port));  // the same place in sockaddr_in6
-    const int fd = socket(at->ai_family, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return true;  // cannot tell: say nothing
-    bool answered = connect(fd, reinterpret_cast<sockaddr *>(&address), at->ai_addrlen) == 0;
-    if (!answered && errno == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int error = 0;
-        socklen_t size = sizeof error;
-        answered = poll(&p, 1, timeoutMs) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
-    }
-    close(fd);
-    return answered;
-}
-
 // Why uri cannot be reached from here, or "".
 std::string Unreachable(const std::string &uri, int timeoutMs = 1000)
 {
-    std::string host;
+    std::string host, why;
     uint32_t port = 0;
-    if (!ros::network::splitURI(uri, host, port))
+    if (!ros::network::splitURI(uri, host, port) || Answers(host, port, timeoutMs, why))
         return "";
-    addrinfo *found = Resolve(host);
-    if (!found)
-        return "'" + host + "' does not resolve on this host";
-    const bool answers = Answers(found, port, timeoutMs);
-    freeaddrinfo(found);
-    return answers ? "" : "nothing answers at " + host + ":" + std::to_string(port) + " from this host";
+    return why;
 }
 
 // Tells the subscription to topic of the node at uri (this node's when
 // empty) that its publishers are at publishers, as the master does when one
 // comes or goes: links to others are dropped, links to new ones made.
-void SetPublishers(const std::string &uri, const std::string &topic, const std::vector<std::string> &publishers)
+// Returns "" once it answered, else what failed.
+std::string SetPublishers(const std::string &uri, const std::string &topic, const std::vector<std::string> &publishers)
 {
     XmlRpcValue list, result;
     list.setSize(int(publishers.size()));
     for (size_t i = 0; i < publishers.size(); i++)
         list[int(i)] = publishers[i];
     const XmlRpcValue args = Args({ros::this_node::getName(), topic, list});
-    if (uri.empty())
-        CallSelf("publisherUpdate", args, result);
-    else
-        CallUri(uri, "publisherUpdate", args, result);
+    if (uri.empty() ? CallSelf("publisherUpdate", args, result) : CallUri(uri, "publisherUpdate", args, result))
+        return Succeeded(result) ? "" : "publisherUpdate was refused: " + std::string(result[1]);
+    return CallError();
 }
 
 // The publishers' URIs the subscription to topic has links to, from
@@ -109,11 +68,19 @@ std::vector<std::string> LinkedPublishers(const std::string &topic)
     XmlRpcValue &info = result[2];
     for (int i = 0; i < info.size(); i++) {
         XmlRpcValue &link = info[i];
-        if (link.getType() == XmlRpcValue::TypeArray && link.size() > 4 && std::string(link[2]) == "i" &&
-            std::string(link[4]) == topic)
+        if (link.getType() == XmlRpcValue::TypeArray && link.size() > 4 && link[1].getType() == XmlRpcValue::TypeString &&
+            link[2].getType() == XmlRpcValue::TypeString && link[4].getType() == XmlRpcValue::TypeString &&
+            std::string(link[2]) == "i" && std::string(link[4]) == topic)
             uris.push_back(link[1]);
     }
     return uris;
+}
+
+// How a try to link from here ended, for the console.
+std::string Linked(const std::string &failed, const char *what)
+{
+    return failed.empty() ? std::string("Linked ") + what + " from here"
+                          : std::string("Could not link ") + what + " from here (" + failed + ")";
 }
 
 }  // namespace
@@ -133,11 +100,25 @@ std::vector<std::string> ListedNodes(const std::string &topic, Role role)
     return nodes;
 }
 
+std::string PublishedType(const std::string &topic)
+{
+    XmlRpcValue result;
+    if (!CallMaster("getPublishedTopics", Args({ros::this_node::getName(), ""}), result) || !Succeeded(result) ||
+        result[2].getType() != XmlRpcValue::TypeArray)
+        return "";
+    XmlRpcValue &topics = result[2];
+    for (int i = 0; i < topics.size(); i++)
+        if (topics[i].getType() == XmlRpcValue::TypeArray && topics[i].size() == 2 &&
+            std::string(topics[i][0]) == topic)
+            return topics[i][1];
+    return "";
+}
+
 void LinkCheck::publishers(const std::string &topic)
 {
     const std::vector<std::string> linked = LinkedPublishers(topic);
     std::vector<std::string> listed;
-    bool tell = false;
+    std::vector<std::pair<std::string, std::string>> unheard;  // (node, URI) the master did not tell of
     for (const std::string &node : Others(topic, Role::Publisher)) {
         const std::string uri = UriOf(node);
         if (uri.empty())
@@ -160,15 +141,18 @@ void LinkCheck::publishers(const std::string &topic)
             // which tells a subscriber of publishers that come later, could
             // not reach this node.
             said_.insert(uri);
-            tell = true;
-            ROS_WARN("relay: %s publishes %s at %s, which answers, but the master has not told this node of it: "
-                     "the master's host reaches this node at %s. Linked to it from here; set ROS_IP (or "
-                     "ROS_HOSTNAME) on this host to an address the master's host reaches",
-                     node.c_str(), topic.c_str(), uri.c_str(), ros::XMLRPCManager::instance()->getServerURI().c_str());
+            unheard.emplace_back(node, uri);
         }
     }
-    if (tell)  // what the master would have told
-        SetPublishers("", topic, listed);
+    if (unheard.empty())
+        return;
+    const std::string failed = SetPublishers("", topic, listed);  // what the master would have told
+    for (const auto &u : unheard)
+        ROS_WARN("relay: %s publishes %s at %s, which answers, but the master has not told this node of it: "
+                 "the master's host reaches this node at %s. %s; set ROS_IP (or ROS_HOSTNAME) on this host to an "
+                 "address the master's host reaches",
+                 u.first.c_str(), topic.c_str(), u.second.c_str(),
+                 ros::XMLRPCManager::instance()->getServerURI().c_str(), Linked(failed, "to it").c_str());
 }
 
 void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
@@ -183,11 +167,7 @@ void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
     const std::string own = ros::XMLRPCManager::instance()->getServerURI();
     if (!said_.insert("subscribers " + own).second)
         return;
-    std::string why = Unreachable(own);
-    ROS_WARN("relay: %s subscribes to %s but has not linked to it, here at %s%s%s: the master could not reach "
-             "that address to tell it. Linked it from here; set ROS_IP (or ROS_HOSTNAME) on this host to an address "
-             "the master's host reaches",
-             nodes.front().c_str(), topic.c_str(), own.c_str(), why.empty() ? "" : ": ", why.c_str());
+    const std::string why = Unreachable(own);
     // What the master would have told each of them: all of the topic's
     // publishers.
     std::vector<std::string> publishers;
@@ -196,38 +176,69 @@ void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
         if (!uri.empty())
             publishers.push_back(uri);
     }
+    std::string failed;
     for (const std::string &node : nodes) {
         const std::string uri = UriOf(node);
-        if (!uri.empty())
-            SetPublishers(uri, topic, publishers);
+        const std::string f = uri.empty() ? "the master does not know " + node : SetPublishers(uri, topic, publishers);
+        if (failed.empty())
+            failed = f;
     }
+    ROS_WARN("relay: %s subscribes to %s but has not linked to it, here at %s%s%s: the master could not reach "
+             "that address to tell it. %s; set ROS_IP (or ROS_HOSTNAME) on this host to an address the master's "
+             "host reaches",
+             nodes.front().c_str(), topic.c_str(), own.c_str(), why.empty() ? "" : ": ", why.c_str(),
+             Linked(failed, "it").c_str());
 }
 
-bool Relink::check(const std::string &topic, bool quiet, double now)
+Relink::Outcome Relink::check(const std::string &topic, bool quiet, double now)
 {
+    Outcome o;
     if (!quiet) {
-        lost_ = false;
-        return false;
+        known_.clear();
+        lost_.clear();
+        quietSince_ = -1;
+        return o;
     }
+    if (quietSince_ < 0)
+        quietSince_ = nextProbe_ = now;
+    if (now < nextProbe_)
+        return o;
     // While a cut link is quiet, TCP still holds it: it is listed yet.
     const std::vector<std::string> linked = LinkedPublishers(topic);
-    if (!linked.empty())
-        uris_ = linked;
-    std::vector<std::string> answering;
-    for (const std::string &uri : uris_)
-        if (Unreachable(uri, kProbeMs).empty())
-            answering.push_back(uri);
-        else
-            lost_ = true;
-    // Back after a cut; or linked anew, and that link failed on the way.
-    const bool again = lost_ || (linked.empty() && now - relinked_ > kRetry);
-    if (answering.empty() || !again)
-        return false;
-    lost_ = false;
+    known_.insert(linked.begin(), linked.end());
+    std::vector<std::string> back, answering;
+    for (const std::string &uri : known_) {
+        if (!Unreachable(uri, kProbeMs).empty()) {
+            o.cut |= lost_.insert(uri).second;
+            continue;
+        }
+        answering.push_back(uri);
+        if (lost_.count(uri))
+            back.push_back(uri);
+    }
+    // Linked anew before, and roscpp has dropped that link since.
+    if (back.empty() && linked.empty() && now - relinked_ > kRetry)
+        back = answering;
+    const bool slow = lost_.empty() && now - quietSince_ > 5.0;
+    nextProbe_ = now + (slow ? 1.0 : 0.25) - 0.01;
+    if (back.empty())
+        return o;
+    // Drop the links to those back (and whatever TCP still holds in them),
+    // then give the whole list again: roscpp links anew to what is new in
+    // it and keeps the rest.
+    std::vector<std::string> all(known_.begin(), known_.end()), others;
+    std::set_difference(all.begin(), all.end(), back.begin(), back.end(), std::back_inserter(others));
     relinked_ = now;
-    SetPublishers("", topic, {});
-    SetPublishers("", topic, answering);
-    return true;
+    o.cut = true;
+    o.failed = SetPublishers("", topic, others);
+    if (o.failed.empty())
+        o.failed = SetPublishers("", topic, all);
+    if (!o.failed.empty())
+        return o;
+    for (const std::string &uri : back)
+        lost_.erase(uri);
+    o.relinked = back;
+    return o;
 }
 
 }  // namespace webcam

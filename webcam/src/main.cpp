@@ -9,8 +9,8 @@ int main(int argc, char **argv)
     // A 640 x 480 resize is too small to share out: OpenCV's worker threads
     // would cost more CPU than they save.
     cv::setNumThreads(1);
-    ros::init(argc, argv, "camera_viewer");
-    webcam::EndOnSigterm();
+    ros::init(argc, argv, "camera_viewer", ros::init_options::NoSigintHandler);
+    webcam::EndOnSignals();
     ros::NodeHandle node;
     {
         Orlin viewer;

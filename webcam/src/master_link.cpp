@@ -1,4 +1,5 @@
 #include <webcam/master_link.h>
+#include <webcam/worker.h>
 #include <webcam/xmlrpc.h>
 
 #include <ros/connection_manager.h>
@@ -8,17 +9,16 @@
 #include <ros/xmlrpc_manager.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 namespace webcam {
 
 namespace {
 
-constexpr auto kWatchPeriod = std::chrono::seconds(1);
+constexpr auto kWatchPeriod = std::chrono::milliseconds(1000);
 constexpr const char *kRosoutParam = "/rosout_disable_topics_generation";
 
 std::string NodeUri()
@@ -54,38 +54,35 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         owners_[owner] = std::move(services);
-        if (!thread_.joinable()) {
-            stop_ = false;
-            thread_ = std::thread(&Watch::run, this);
-        }
+        if (!worker_)
+            worker_.reset(new Worker(kWatchPeriod, [this] { check(); }));
         if (!exitHandlerSet_) {
             exitHandlerSet_ = true;
             std::atexit(&Watch::atExit);
         }
     }
 
-    // The last owner gone, the watch stops.
+    // The last owner gone, the watch stops. Its worker is taken under the
+    // lock and ended outside it: an owner added meanwhile (a nodelet loaded
+    // while another unloads) starts a worker of its own.
     void remove(const MasterWatch *owner)
     {
-        bool last;
+        std::unique_ptr<Worker> worker;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             owners_.erase(owner);
-            last = owners_.empty();
+            if (owners_.empty())
+                worker = std::move(worker_);
         }
-        if (last)
-            stop();
     }
 
     void stop()
     {
+        std::unique_ptr<Worker> worker;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
+            worker = std::move(worker_);
         }
-        wake_.notify_all();
-        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
-            thread_.join();
     }
 
     static Watch &instance()
@@ -118,16 +115,6 @@ private:
         r.publications = OwnTopics("getPublications");
         r.subscriptions = OwnTopics("getSubscriptions");
         return r;
-    }
-
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!wake_.wait_for(lock, kWatchPeriod, [this] { return stop_; })) {
-            lock.unlock();
-            check();
-            lock.lock();
-        }
     }
 
     // Asks the master what it knows under this node's name.
@@ -222,10 +209,8 @@ private:
     }
 
     std::mutex mutex_;
-    std::condition_variable wake_;
-    std::thread thread_;
+    std::unique_ptr<Worker> worker_;
     std::map<const MasterWatch *, std::vector<std::string>> owners_;
-    bool stop_ = false;
     bool incomplete_ = false;  // the last registration with a new master left something out
     bool exitHandlerSet_ = false;
 };

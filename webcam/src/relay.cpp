@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace webcam {
 
@@ -147,37 +148,50 @@ Relayed Displayable(const cv::Mat &frame, const Encoding &e, const RelayOptions 
 }
 
 // libjpeg reports a fatal error by calling error_exit, which must not
-// return: it jumps back to the decoding's start. Its warnings (a corrupt
-// stream it can still decode) are not printed: the relay says what it drops.
+// return: it jumps back to the decoding's start. Its warnings are a stream
+// it can only decode in part (data cut short, or corrupt): such a frame
+// would be shown half grey, so they end the decoding too, all but the one
+// that many MJPEG webcams raise on every frame (extraneous bytes before a
+// marker), which loses nothing. Nothing is printed: the relay says what it
+// drops.
 struct JpegErrors {
     jpeg_error_mgr mgr;
     jmp_buf back;
+    char why[JMSG_LENGTH_MAX];
 };
 
 void JpegFail(j_common_ptr info)
 {
-    longjmp(reinterpret_cast<JpegErrors *>(info->err)->back, 1);
+    auto *errors = reinterpret_cast<JpegErrors *>(info->err);
+    errors->mgr.format_message(info, errors->why);
+    longjmp(errors->back, 1);
 }
 
-void JpegQuiet(j_common_ptr) {}
+void JpegMessage(j_common_ptr info, int level)
+{
+    if (level < 0 && info->err->msg_code != JWRN_EXTRANEOUS_DATA)
+        JpegFail(info);
+}
 
 // Decodes a JPEG of one or three components at 1/scale straight into the
 // sink's rows (libjpeg gives ceil(width / scale) x ceil(height / scale)
 // pixels, grey or blue first). Only plain data lives here: the error path
 // jumps over this function's frames. Returns the sink's buffer, or an empty
-// Mat when libjpeg fails.
-cv::Mat JpegInto(const uint8_t *data, size_t size, int scale, const FrameSink &sink)
+// Mat with why (JMSG_LENGTH_MAX bytes) saying what failed.
+cv::Mat JpegInto(const uint8_t *data, size_t size, int scale, const FrameSink &sink, char *why)
 {
     jpeg_decompress_struct info;
     JpegErrors errors;
     info.err = jpeg_std_error(&errors.mgr);
     errors.mgr.error_exit = JpegFail;
-    errors.mgr.output_message = JpegQuiet;
+    errors.mgr.emit_message = JpegMessage;
+    std::strcpy(errors.why, "its size is more than the relay takes");
     jpeg_create_decompress(&info);
     cv::Mat *out = new cv::Mat;  // on the heap: a longjmp skips destructors
     if (setjmp(errors.back)) {
         jpeg_destroy_decompress(&info);
         delete out;
+        std::memcpy(why, errors.why, JMSG_LENGTH_MAX);
         return cv::Mat();
     }
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
@@ -189,7 +203,12 @@ cv::Mat JpegInto(const uint8_t *data, size_t size, int scale, const FrameSink &s
     info.scale_num = 1;
     info.scale_denom = unsigned(scale);
     jpeg_start_decompress(&info);
-    *out = sink(int(info.output_height), int(info.output_width), grey ? CV_8UC1 : CV_8UC3);
+    try {
+        *out = sink(int(info.output_height), int(info.output_width), grey ? CV_8UC1 : CV_8UC3);
+    } catch (const std::bad_alloc &) {
+        std::strcpy(errors.why, "no memory for its samples");
+        longjmp(errors.back, 1);
+    }
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = out->ptr<uint8_t>(int(info.output_scanline));
         jpeg_read_scanlines(&info, &row, 1);
@@ -208,9 +227,10 @@ Relayed DecodeJpeg(const std::string &format, const uint8_t *data, size_t size, 
                    const RelayOptions &options, const FrameSink &sink)
 {
     if (h.components == 1 || h.components == 3) {
-        const cv::Mat out = JpegInto(data, size, JpegScale(h.width, h.height, options), sink);
+        char why[JMSG_LENGTH_MAX];
+        const cv::Mat out = JpegInto(data, size, JpegScale(h.width, h.height, options), sink, why);
         if (out.empty())
-            return Dropped("cannot decode a '" + format + "' frame");
+            return Dropped("a '" + format + "' frame that does not decode: " + why);
         return {out, out.channels() == 1 ? "mono" : "bgr", ""};
     }
     cv::Mat frame;
@@ -244,8 +264,10 @@ int JpegScale(uint64_t width, uint64_t height, const RelayOptions &options)
     return 1;
 }
 
-Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, uint32_t step, bool bigEndian,
-                 const uint8_t *data, size_t size, const RelayOptions &options, const FrameSink &sink)
+namespace {
+
+Relayed Raw(const std::string &encoding, uint32_t height, uint32_t width, uint32_t step, bool bigEndian,
+            const uint8_t *data, size_t size, const RelayOptions &options, const FrameSink &sink)
 {
     const Encoding *e = Find(encoding);
     if (!e)
@@ -276,8 +298,8 @@ Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, u
     return Displayable(frame, *e, options, sink);
 }
 
-Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t size, const RelayOptions &options,
-                        const FrameSink &sink)
+Relayed Compressed(const std::string &format, const uint8_t *data, size_t size, const RelayOptions &options,
+                   const FrameSink &sink)
 {
     const std::string original = format.substr(0, format.find_first_of("; "));
     const bool depth = format.find("compressedDepth") != std::string::npos;
@@ -327,6 +349,30 @@ Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t s
     if (!name)
         return Dropped("a '" + format + "' frame decodes to samples it cannot show");
     return Displayable(frame, *Find(name), options, sink);
+}
+
+// A frame whose buffers cannot be had is dropped; the process goes on.
+template <typename Relay> Relayed Guarded(Relay relay)
+{
+    try {
+        return relay();
+    } catch (const std::bad_alloc &) {
+        return Dropped("a frame this host has no memory for");
+    }
+}
+
+}  // namespace
+
+Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, uint32_t step, bool bigEndian,
+                 const uint8_t *data, size_t size, const RelayOptions &options, const FrameSink &sink)
+{
+    return Guarded([&] { return Raw(encoding, height, width, step, bigEndian, data, size, options, sink); });
+}
+
+Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t size, const RelayOptions &options,
+                        const FrameSink &sink)
+{
+    return Guarded([&] { return Compressed(format, data, size, options, sink); });
 }
 
 }  // namespace webcam

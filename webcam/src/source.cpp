@@ -6,6 +6,7 @@
 #include <webcam/master_link.h>
 #include <webcam/relay.h>
 #include <webcam/stream_watch.h>
+#include <webcam/worker.h>
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 #include <sstream>
@@ -164,6 +166,13 @@ static bool PublishedHere(const std::string &topic)
     return std::find(nodes.begin(), nodes.end(), ros::this_node::getName()) != nodes.end();
 }
 
+// Arrivals are judged on this clock: a bag's /clock (use_sim_time) may
+// pause, slow down or jump, this does not.
+static double Now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 struct ImageSource::Impl {
     Impl(ros::NodeHandle nh, ros::NodeHandle pnh, Hooks hooks) : nh(nh), pnh(pnh), hooks(std::move(hooks)) {}
 
@@ -175,44 +184,66 @@ struct ImageSource::Impl {
         pnh.param("min", options.min, std::nan(""));
         pnh.param("max", options.max, std::nan(""));
         pnh.param<std::string>("topic", topic, source == "topic" ? "camera/image_raw" : "camera/image_raw/compressed");
+        pnh.param("hold_late", holdLate, true);
         topic = nh.resolveName(topic);
-        // Links the master promises that do not come, said on the console.
-        linkTimer = nh.createWallTimer(ros::WallDuration(kLinkCheckPeriod), [this](const ros::WallTimerEvent &) {
-            if (sub && (sub.getNumPublishers() == 0 || quiet()))
-                links.publishers(topic);
-            links.subscribers(pub.getTopic(), pub.getNumSubscribers());
-        });
-        // A stream gone quiet or thin, looked at often: the link back
-        // within a fraction of a second matters to the one watching.
-        streamTimer = nh.createWallTimer(ros::WallDuration(0.25), [this](const ros::WallTimerEvent &) { lookAtStream(); });
-        if (source == "compressed") {
+        if (source == "compressed")
             subscribe("sensor_msgs/CompressedImage");
-            return;
-        }
-        if (lookUpType())
-            return;
-        ROS_INFO("relay: waiting for a publisher on %s to learn its type", topic.c_str());
-        typeTimer = nh.createWallTimer(ros::WallDuration(0.2), [this](const ros::WallTimerEvent &) { lookUpType(); });
+        // The graph is looked at on threads of their own, never on the
+        // queue that carries the frames: every call there may wait up to
+        // its deadline. The master: the topic's type, links it promises
+        // that do not come, a thin link.
+        graph.reset(new Worker(std::chrono::milliseconds(200), [this] { lookAtGraph(); }));
+        // The publishers' hosts while the stream is quiet, looked at often:
+        // the link back within a fraction of a second matters to the one
+        // watching.
+        probes.reset(new Worker(std::chrono::milliseconds(250), [this] { lookAtStream(); }));
     }
 
-    // Whether the topic's type is known (and then acted on).
-    bool lookUpType()
+    ros::Subscriber subscription()
     {
-        ros::master::V_TopicInfo topics;
-        if (!ros::master::getTopics(topics))
-            return false;
-        for (const auto &t : topics)
-            if (t.name == topic) {
-                typeTimer.stop();
-                subscribe(t.datatype);
-                return true;
-            }
-        return false;
+        std::lock_guard<std::mutex> lock(subMutex);
+        return sub;
+    }
+
+    void lookAtGraph()
+    {
+        const ros::Subscriber s = subscription();
+        if (!s) {
+            lookUpType();
+            return;
+        }
+        if (double received = 0, sent = 0; thin(received, sent))
+            ROS_WARN("relay: only %.1f of the %.0f frames a second of %s reach this host (%.2f MB each: all of them "
+                     "take %.0f Mbit/s), and each one shown waits behind the others on the camera's side. %s",
+                     received, sent, topic.c_str(), frameBytes / 1e6, frameBytes * 8.0 * sent / 1e6,
+                     instead().c_str());
+        const double now = Now();
+        if (now < nextLinkCheck)
+            return;
+        nextLinkCheck = now + kLinkCheckPeriod;
+        // Links the master promises that do not come, said on the console.
+        if (s.getNumPublishers() == 0 || quiet())
+            links.publishers(topic);
+        links.subscribers(pub.getTopic(), pub.getNumSubscribers());
+    }
+
+    // Subscribes once the topic's type is known.
+    void lookUpType()
+    {
+        const std::string type = PublishedType(topic);
+        if (!type.empty()) {
+            subscribe(type);
+        } else if (!saidWaiting) {
+            saidWaiting = true;
+            ROS_INFO("relay: waiting for a publisher on %s to learn its type", topic.c_str());
+        }
     }
 
     void subscribe(const std::string &type)
     {
-        if (type == "sensor_msgs/Image" && PublishedHere(topic)) {
+        const bool here = type == "sensor_msgs/Image" && PublishedHere(topic);
+        std::lock_guard<std::mutex> lock(subMutex);
+        if (here) {
             sub = nh.subscribe(topic, 2, &Impl::raw, this);
             relinking = false;  // in-process: no link to lose
         } else if (type == "sensor_msgs/Image") {
@@ -237,6 +268,8 @@ struct ImageSource::Impl {
             ROS_FATAL("%s is a %s topic: the relay takes sensor_msgs/Image or sensor_msgs/CompressedImage",
                       topic.c_str(), type.c_str());
             hooks.failed(2);
+            if (graph)
+                graph->stop();  // from its own task: nothing more to look at
         }
     }
 
@@ -277,10 +310,10 @@ struct ImageSource::Impl {
             streamOf = publisher;
         }
         frameBytes = bytes;
-        if (stream.arrived(ros::Time::now().toSec(), header.stamp.toSec(), header.seq))
+        if (stream.arrived(Now(), header.stamp.toSec(), header.seq))
             return true;
-        ROS_WARN_THROTTLE(5, "relay: not showing frames of %s that come over %.1f s later than its frames do "
-                             "(held up on the way, as on a link that was cut)",
+        ROS_WARN_THROTTLE(5, "relay: not showing frames of %s that come over %.1f s later than its frames did "
+                             "before the link to it was cut (what the link held)",
                           topic.c_str(), StreamWatch::kStale);
         return false;
     }
@@ -288,29 +321,30 @@ struct ImageSource::Impl {
     bool quiet()
     {
         std::lock_guard<std::mutex> lock(streamMutex);
-        return stream.quiet(ros::Time::now().toSec());
+        return stream.quiet(Now());
+    }
+
+    bool thin(double &received, double &sent)
+    {
+        std::lock_guard<std::mutex> lock(streamMutex);
+        return stream.thin(received, sent);
     }
 
     void lookAtStream()
     {
-        if (!sub)
+        if (!subscription() || !relinking)
             return;
-        const double now = ros::Time::now().toSec();
-        bool quiet, thin;
-        double received = 0, sent = 0;
-        size_t bytes;
-        {
+        const double now = Now();
+        const Relink::Outcome o = relink.check(topic, quiet(), now);
+        if (o.cut && holdLate) {
             std::lock_guard<std::mutex> lock(streamMutex);
-            quiet = stream.quiet(now);
-            thin = stream.thin(received, sent);
-            bytes = frameBytes;
+            stream.cut();
         }
-        if (relinking && relink.check(topic, quiet, now))
-            ROS_INFO("relay: the publisher of %s answers again: linked to it anew", topic.c_str());
-        if (thin)
-            ROS_WARN("relay: only %.1f of the %.0f frames a second of %s reach this host (%.2f MB each: all of them "
-                     "take %.0f Mbit/s), and each one shown waits behind the others on the camera's side. %s",
-                     received, sent, topic.c_str(), bytes / 1e6, bytes * 8.0 * sent / 1e6, instead().c_str());
+        for (const std::string &uri : o.relinked)
+            ROS_INFO("relay: the publisher of %s at %s answers again: linked to it anew", topic.c_str(), uri.c_str());
+        if (!o.failed.empty())
+            ROS_WARN_THROTTLE(5, "relay: the publisher of %s answers again, but linking to it anew failed: %s",
+                              topic.c_str(), o.failed.c_str());
     }
 
     // What to view over a link too thin for this topic.
@@ -319,12 +353,8 @@ struct ImageSource::Impl {
         if (compressedTopic)
             return "Lower the camera's rate, size or JPEG quality.";
         const std::string compressed = topic + "/compressed";
-        ros::master::V_TopicInfo topics;
-        if (ros::master::getTopics(topics))
-            for (const auto &t : topics)
-                if (t.name == compressed && t.datatype == "sensor_msgs/CompressedImage")
-                    return "View " + compressed + " instead: roslaunch webcam viewer.launch source:=topic topic:=" +
-                           compressed;
+        if (PublishedType(compressed) == "sensor_msgs/CompressedImage")
+            return "View " + compressed + " instead: roslaunch webcam viewer.launch source:=topic topic:=" + compressed;
         return "A compressed topic (image_transport's republish makes " + compressed +
                ") takes about a tenth of that.";
     }
@@ -418,19 +448,21 @@ struct ImageSource::Impl {
     // the relay
     RelayOptions options;
     std::string topic;
-    ros::WallTimer typeTimer;
+    bool holdLate = true;  // frames a cut link held are not shown
     static constexpr double kLinkCheckPeriod = 3.0;  // s
-    ros::WallTimer linkTimer;
+    double nextLinkCheck = 0;
+    bool saidWaiting = false;
     LinkCheck links;
-    ros::WallTimer streamTimer;
-    std::mutex streamMutex;  // the subscription's callbacks and the timer's
+    std::mutex streamMutex;  // the subscription's callbacks and the workers
     StreamWatch stream;
     std::string streamOf;  // the publisher it watches
-    size_t frameBytes = 0;
+    std::atomic<size_t> frameBytes{0};
     Relink relink;
-    bool relinking = true;
-    bool compressedTopic = false;
+    std::atomic<bool> relinking{true};
+    std::atomic<bool> compressedTopic{false};
+    std::mutex subMutex;
     ros::Subscriber sub;
+    std::unique_ptr<Worker> graph, probes;
     ImagePool pool;
     // generated frames
     Settings s{};
@@ -457,9 +489,8 @@ ImageSource::ImageSource(ros::NodeHandle nh, ros::NodeHandle pnh, Hooks hooks)
 ImageSource::~ImageSource()
 {
     impl_->stop = true;
-    impl_->typeTimer.stop();
-    impl_->linkTimer.stop();
-    impl_->streamTimer.stop();
+    impl_->graph.reset();
+    impl_->probes.reset();
     impl_->sub.shutdown();
     if (impl_->generator.joinable())
         impl_->generator.join();

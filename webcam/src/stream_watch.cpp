@@ -20,11 +20,6 @@ template <typename Values> double Median(const Values &values)
 
 }  // namespace
 
-double StreamWatch::usualDelay() const
-{
-    return Median(delays_);
-}
-
 double StreamWatch::usualInterval() const
 {
     return gaps_.empty() ? 0.0 : Median(gaps_);
@@ -40,48 +35,48 @@ bool StreamWatch::quiet(double now) const
     return !arrivals_.empty() && now - arrivals_.back().now > quietAfter();
 }
 
+void StreamWatch::cut()
+{
+    // Judged against the delays before it; a stream never stamped, or a
+    // cut seen before any frame, gives nothing to judge by.
+    if (!delays_.empty() && !arrivals_.empty() && !cutSeen_) {
+        cutSeen_ = true;
+        delayBefore_ = Median(delays_);
+    }
+}
+
 bool StreamWatch::arrived(double now, double stamp, uint32_t seq)
 {
+    const double lastArrival = arrivals_.empty() ? now : arrivals_.back().now;
     if (!arrivals_.empty())
-        gaps_.push_back(now - arrivals_.back().now);
+        gaps_.push_back(now - lastArrival);
     while (gaps_.size() > kGapsKept)
         gaps_.pop_front();
-    arrivals_.push_back({now, stamp, seq});
+    arrivals_.push_back({now, seq});
     while (arrivals_.size() > kArrivalsKept || (arrivals_.size() > 1 && now - arrivals_.front().now > kWindow))
         arrivals_.pop_front();
 
-    if (stamp == 0)
+    if (cutSeen_) {  // the first frame since the cut: hold for as long as it lasted, at most
+        cutSeen_ = false;
+        holdUntil_ = now + (now - lastArrival);
+    }
+    if (stamp == 0) {
+        holdUntil_ = 0;
         return true;
+    }
     if (stamp < lastStamp_) {  // a bag played again, a camera's clock set back: a new timeline
         delays_.clear();
-        held_.clear();
+        holdUntil_ = 0;
     }
     lastStamp_ = stamp;
     const double delay = now - stamp;
-    bool show = delays_.empty() || delay <= usualDelay() + kStale;
-    if (!show) {
-        held_.emplace_back(now, delay);
-        while (held_.size() > 1 && now - held_[1].first >= kSettle)
-            held_.pop_front();  // the first one of them kSettle old or older
-        // A backlog draining comes ever less late; a stream that is now
-        // this late for good stays so.
-        double lo = delay, hi = delay;
-        for (const auto &h : held_)
-            lo = std::min(lo, h.second), hi = std::max(hi, h.second);
-        if (now - held_.front().first >= kSettle && hi - lo < kStale) {
-            delays_.clear();
-            for (const auto &h : held_)
-                delays_.push_back(h.second);
-            show = true;
-        }
-    }
-    if (show) {
-        held_.clear();
-        delays_.push_back(delay);
-        while (delays_.size() > kDelaysKept)
-            delays_.pop_front();
-    }
-    return show;
+    if (holdUntil_ > 0 && now < holdUntil_ && delay > delayBefore_ + kStale)
+        return false;
+    holdUntil_ = 0;  // back within the delay before the cut, or the backlog drained
+    delays_.push_back(delay);
+    while (delays_.size() > kDelaysKept)
+        delays_.pop_front();
+    return true;
 }
 
 bool StreamWatch::thin(double &received, double &sent)
@@ -94,10 +89,13 @@ bool StreamWatch::thin(double &received, double &sent)
     while (from > 0 && arrivals_[from].now - arrivals_[from - 1].now <= gap)
         from--;
     const Arrival &first = arrivals_[from], &last = arrivals_.back();
-    if (last.now - first.now < kWindow * 0.9 || last.stamp <= first.stamp || last.seq <= first.seq)
+    const double seconds = last.now - first.now;
+    if (seconds < kWindow * 0.9 || last.seq <= first.seq)
         return false;
-    received = (arrivals_.size() - 1 - from) / (last.now - first.now);
-    sent = (last.seq - first.seq) / (last.stamp - first.stamp);
+    // Every frame a bag plays slowly arrives: only frames numbered and
+    // lost on the way count against the link.
+    received = (arrivals_.size() - 1 - from) / seconds;
+    sent = (last.seq - first.seq) / seconds;
     if (received >= 0.8 * sent)
         return false;
     saidThin_ = true;

@@ -16,8 +16,8 @@ int main(int argc, char **argv)
 {
     webcam::KeepFramesOnHeap();
     cv::setNumThreads(1);  // the viewer's resize is too small to share out
-    ros::init(argc, argv, "camera_viewer");
-    webcam::EndOnSigterm();
+    ros::init(argc, argv, "camera_viewer", ros::init_options::NoSigintHandler);
+    webcam::EndOnSignals();
     webcam::ConsoleOffStdout();
     std::vector<std::string> args;
     ros::removeROSArgs(argc, argv, args);

@@ -1,6 +1,7 @@
 // The relay's own JPEG decoding against OpenCV's imdecode, byte for byte:
 // in full and at each reduced scale, colour and grey, into a message's
-// array; and a stream cut short is dropped with a reason.
+// array; a stream cut short or corrupt is dropped with a reason, one with
+// junk before a marker is not; a frame with no memory for it is dropped.
 #include <image_msgs/CvBridge.h>
 #include <webcam/relay.h>
 
@@ -51,11 +52,50 @@ TEST(Relay, JpegDecodesAsOpenCvDoesAtEveryScale)
         EXPECT_EQ(cv::norm(out.frame, expected, cv::NORM_INF), 0) << c.w << "x" << c.h << " at 1/" << c.scale;
         EXPECT_EQ(out.encoding, c.type == CV_8UC1 ? "mono" : "bgr");
         EXPECT_EQ(out.frame.data, msg.uint8_data.data.data());
-        jpeg.resize(jpeg.size() / 3);  // cut short: libjpeg gives up, the frame goes
-        const webcam::Relayed cut = webcam::RelayCompressed("jpeg", jpeg.data(), jpeg.size(), options,
-                                                            [](int r, int k, int t) { return cv::Mat(r, k, t); });
-        EXPECT_TRUE(cut.frame.empty() == !cut.why.empty());
     }
+}
+
+TEST(Relay, DropsWhatDoesNotDecodeWholeAndSaysWhy)
+{
+    std::vector<uint8_t> good;
+    cv::imencode(".jpg", Picture(640, 480, CV_8UC3), good);
+    const size_t end = good.size() - 2;  // where the end-of-image marker starts
+    auto with = [&](size_t at, std::vector<uint8_t> bytes) {
+        std::vector<uint8_t> out = good;
+        out.insert(out.begin() + long(at), bytes.begin(), bytes.end());
+        return out;
+    };
+    const auto keep = [](int r, int k, int t) { return cv::Mat(r, k, t); };
+    const auto starved = [](int, int, int) -> cv::Mat { throw std::bad_alloc(); };
+    const struct {
+        const char *name;
+        std::vector<uint8_t> jpeg;
+        webcam::FrameSink sink;
+        const char *why;  // nullptr: shown
+    } cases[] = {
+        {"whole", good, keep, nullptr},
+        {"junk before the last marker, as MJPEG webcams send", with(end, {0x00, 0x11, 0x22, 0x33}), keep, nullptr},
+        {"cut to half its bytes", std::vector<uint8_t>(good.begin(), good.begin() + long(good.size() / 2)), keep,
+         "Premature end of JPEG file"},
+        {"a marker in the middle of its data", with(good.size() / 2, {0xff, 0xd9}), keep, "Corrupt JPEG data"},
+        {"no memory for its samples", good, starved, "no memory"},
+    };
+    const cv::Mat expected = cv::imdecode(good, cv::IMREAD_COLOR);
+    for (const auto &c : cases) {
+        const webcam::Relayed out = webcam::RelayCompressed("jpeg", c.jpeg.data(), c.jpeg.size(), {}, c.sink);
+        if (!c.why) {
+            ASSERT_FALSE(out.frame.empty()) << c.name << ": " << out.why;
+            EXPECT_EQ(cv::norm(out.frame, expected, cv::NORM_INF), 0) << c.name;
+        } else {
+            EXPECT_TRUE(out.frame.empty()) << c.name;
+            EXPECT_NE(out.why.find(c.why), std::string::npos) << c.name << ": " << out.why;
+        }
+    }
+    // A raw frame too: the process lives.
+    std::vector<uint8_t> raw(64 * 48 * 3);
+    const webcam::Relayed out = webcam::RelayRaw("bgr8", 48, 64, 64 * 3, false, raw.data(), raw.size(), {}, starved);
+    EXPECT_TRUE(out.frame.empty());
+    EXPECT_NE(out.why.find("no memory"), std::string::npos) << out.why;
 }
 
 }  // namespace

@@ -264,7 +264,7 @@ class Link(Case):
         v = self.viewer(JPEG)
         self.show(v)
         self.wait_pictures(v)
-        for cut in (10, 30):
+        for cut in (10, 30, 60):
             with self.subTest(cut=cut):
                 time.sleep(2)
                 self.hosts.cut()
@@ -282,6 +282,38 @@ class Link(Case):
                 self.assertLess(first[0] - mended, 2.0)
                 self.assertLess(first[1], 1.0)
                 self.assertLess(max(later), 1.0)
+
+    def test_the_viewer_ends_at_once_with_the_master_cut_off(self):
+        # The camera stops, then the robot goes out of range; or the link
+        # comes back and the relay is linking anew. Ctrl-C on the desk.
+        for form, camera_stops in (([], True), (['nodelet:=false'], True), ([], False)):
+            with self.subTest(form=form, camera_stops=camera_stops):
+                cam = self.camera()
+                v = viewer(self.hosts, JPEG, extra=form)
+                try:
+                    self.show(v)
+                    self.wait_pictures(v)
+                    if camera_stops:
+                        harness.interrupt(cam)
+                        time.sleep(1)
+                    self.hosts.cut()
+                    time.sleep(2)
+                    if not camera_stops:
+                        self.hosts.mend()
+                        time.sleep(0.3)
+                    begin = time.time()
+                    status = v.stop(20)
+                    took = time.time() - begin
+                finally:
+                    self.hosts.mend()
+                    v.stop()
+                    harness.interrupt(cam)
+                report('Ctrl-C on the desk, %s%s: ended in %.2f s, status %s' % (
+                    'camera stopped, link cut' if camera_stops else 'linking anew after a cut',
+                    ' (%s)' % form[0] if form else '', took, status))
+                self.assertNotIn('escalating', v.out + v.err)
+                self.assertEqual(status, 0)
+                self.assertLess(took, 3.5)  # 2 s for the viewer, roslaunch's own ending on top
 
     def test_raw_over_a_thin_link_queues_nothing_on_the_desk_and_says_so(self):
         self.camera()
@@ -371,8 +403,8 @@ class MasterRestart(Case):
         harness.interrupt(cam)
         harness.interrupt(type(self).master)  # roscore ends its master and rosout
         time.sleep(2)
-        started = time.time()
         type(self).master = self.start_master()
+        started = time.time()  # the new master is up
         # What needs the new master: the viewer's services called from the
         # robot, and a camera that comes after it.
         harness.wait_for('/webcam_show through the new master', lambda: 'ok: 1' in self.hosts.run(
@@ -384,6 +416,8 @@ class MasterRestart(Case):
             lambda a: a if a and a[1] < 1 else None)(picture_age()), 30, period=0.05)
         report('master restarted: /webcam_show answers from the robot %.1f s after; a camera started then is '
                'shown %.1f s after it started' % (services - started, seen[0] - camera))
+        self.assertLess(services - started, 3.0)
+        self.assertLess(seen[0] - camera, 3.0)
 
 
 if __name__ == '__main__':

@@ -52,7 +52,7 @@ set(E2E_ENV "WEBCAM_DEVEL=${CATKIN_DEVEL_PREFIX}"
 add_test(NAME viewer_in_process COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/run_with_graph.py
          ${CATKIN_DEVEL_PREFIX}/lib/webcam/viewer_test)
 set(E2E_TESTS viewer_in_process)
-foreach(script viewer sources launch nodelet demo malformed faults restart load_soak two_hosts)
+foreach(script viewer sources streams exit launch nodelet demo malformed faults restart load_soak two_hosts)
   add_test(NAME e2e_${script} COMMAND ${E2E} ${PROJECT_SOURCE_DIR}/test/test_${script}_e2e.py)
   list(APPEND E2E_TESTS e2e_${script})
 endforeach()

@@ -6,6 +6,9 @@
 // which one cannot be reached from here and what fixes it. A publisher that
 // answers but that the master never told this node of (the master cannot
 // reach this node) is linked to from here.
+//
+// Every call here has a deadline (xmlrpc.h): call it from a thread of its
+// own, never from one that carries frames.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,10 @@ namespace webcam {
 // The nodes the master lists as publishing or subscribing to topic.
 enum class Role { Publisher, Subscriber };
 std::vector<std::string> ListedNodes(const std::string &topic, Role role);
+
+// The type of topic as its publishers announced it, or "" (none yet, or
+// no master).
+std::string PublishedType(const std::string &topic);
 
 class LinkCheck {
 public:
@@ -36,21 +43,30 @@ private:
 // retries a cut link with a backoff that doubles up to two minutes, and
 // then first delivers what it held. Relink probes the publishers' hosts
 // while the stream is quiet, and once a host that stopped answering answers
-// again, drops the old link and makes a new one at once. Its probes go
-// only to the addresses the publishers announced.
+// again, drops that link and makes a new one at once; links to the other
+// publishers stay, whether they answer or not. Its probes go only to the
+// addresses the publishers announced, four times a second at first and
+// once a second once a quiet stream's publishers have answered for a while
+// (a camera idle on purpose).
 class Relink {
 public:
     static constexpr int kProbeMs = 200;
     static constexpr double kRetry = 3.0;  // s between tries while no link comes
 
+    struct Outcome {
+        bool cut = false;                   // a probe failed, or a link was made anew
+        std::vector<std::string> relinked;  // the publishers linked anew
+        std::string failed;                 // why linking anew failed
+    };
+
     // Called a few times a second with whether the stream is quiet (now:
-    // this host's clock, s); returns true when it linked anew.
-    bool check(const std::string &topic, bool quiet, double now);
+    // this host's monotonic clock, s).
+    Outcome check(const std::string &topic, bool quiet, double now);
 
 private:
-    std::vector<std::string> uris_;  // last linked
-    bool lost_ = false;              // a probe failed since the stream went quiet
-    double relinked_ = 0;
+    std::set<std::string> known_;  // linked in this quiet spell
+    std::set<std::string> lost_;   // of them, failed a probe in it
+    double quietSince_ = -1, nextProbe_ = 0, relinked_ = -1e9;
 };
 
 }  // namespace webcam

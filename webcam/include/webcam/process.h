@@ -10,9 +10,12 @@ namespace webcam {
 // reuse, and the heap's top where it is. Call before the first frame.
 void KeepFramesOnHeap();
 
-// A plain kill ends the program as cleanly as Ctrl-C does. Call after
-// ros::init, which installs roscpp's own SIGINT handler.
-void EndOnSigterm();
+// Ctrl-C and a plain kill end the program cleanly, within two seconds in
+// every state: calls to the ROS APIs end at once, and where roscpp's own
+// shutdown waits on a master that does not answer, the process ends
+// without it. Call once, after ros::init with
+// ros::init_options::NoSigintHandler.
+void EndOnSignals();
 
 // Ends the program with status once ros::spin returns: any part of the
 // process may ask (a source that cannot start in a manager). The first

@@ -14,7 +14,8 @@
 //                     yuv422 frames as bgr; depth (16UC1, 32FC1) scaled to
 //                     8-bit grey from its own range or ~min to ~max; JPEGs
 //                     decoded at the smallest scale that fills the window
-//                     unless ~full_jpeg:=true
+//                     unless ~full_jpeg:=true; after a cut link, frames
+//                     it held are not shown unless ~hold_late:=false
 // Generated frames take ~width, ~height, ~rate, ~encoding (bgr, rgb, mono)
 // and ~depth (uint8, uint16); ~count:=N sends N frames once a subscriber is
 // there, then stops.
