@@ -21,11 +21,13 @@ DEB_DEMO := cmake g++ make catkin libroscpp-dev libstd-msgs-dev ros-std-msgs lib
   python3-roslaunch python3-rosservice libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
   libopencv-videoio-dev libopencv-highgui-dev libx11-dev xvfb xauth python3-xlib
 # The viewer's tests on top: the ROS tools they drive (the stock nodelet
-# manager and loader among them), rosbag, OpenCV for
-# Python to look at screenshots, GoogleTest, xkill (x11-utils), valgrind.
+# manager and loader among them), rosbag (and std_srvs, its pause service),
+# OpenCV for Python to look at screenshots, GoogleTest, xkill (x11-utils),
+# valgrind; for the two-host test iproute2 (its network namespaces) and
+# Debian's image_view (the floor it is measured against).
 DEB_VIEWER := $(DEB_DEMO) libgtest-dev rosbash libnodeletlib-tools python3-rosmaster python3-rostopic python3-rosnode python3-rospy \
   python3-rosbag python3-sensor-msgs python3-std-srvs python3-yaml python3-opencv python3-numpy x11-utils libbenchmark-dev valgrind \
-  iproute2
+  iproute2 libimage-view-dev
 # libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
 DEB_FUZZ := clang libclang-rt-14-dev
 DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ)

@@ -40,7 +40,7 @@ class Streams(unittest.TestCase):
         harness.start_graph(display=True)
         cls.dir = tempfile.mkdtemp(prefix='orlin-bags-')
         cls.bags = {}
-        for frames in (10, 20, 30):
+        for frames in (5, 10, 20, 30):
             cls.bags[frames] = os.path.join(cls.dir, '%d.bag' % frames)
             write_bag(cls.bags[frames], frames)
 
@@ -83,7 +83,7 @@ class Streams(unittest.TestCase):
 
     def test_bags_at_every_rate_and_paused_and_live_streams_with_odd_stamps(self):
         v = self.launch()
-        for rate, frames in ((0.1, 10), (0.25, 10), (0.5, 20), (1, 20), (2, 20)):
+        for rate, frames in ((0.1, 5), (0.25, 10), (0.5, 20), (1, 20), (2, 20)):
             with self.subTest(rate=rate):
                 self.assertEqual(self.play(v, frames, '-r', str(rate)), frames)
         for rate in (1, 3):
