@@ -34,12 +34,15 @@ DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ)
 
 all: build
 
-# Installs the Debian packages named in $(1) that are missing.
+# Installs the Debian packages named in $(1) that are missing. A mirror in
+# the middle of a sync fails apt-get update for a while: it is tried three
+# times, and then the install itself decides.
 define install
 	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
-	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	  sh tessel/board/apt-update; \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
 	fi
 endef
 
