@@ -93,15 +93,15 @@ class Exit(unittest.TestCase):
 
         def quiet(cam, programs):
             os.kill(cam.pid, signal.SIGSTOP)  # answers every probe, sends nothing
-            time.sleep(1.5)
+            time.sleep(1.2)
 
         def gone(cam, programs):
             harness.interrupt(cam)
-            time.sleep(1.5)
+            time.sleep(1.2)
 
         def stopped(cam, programs):
             harness.stop_master()
-            time.sleep(1.5)
+            time.sleep(1.2)
 
         def silent(cam, programs):
             os.kill(master().pid, signal.SIGSTOP)

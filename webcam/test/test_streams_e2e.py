@@ -8,6 +8,7 @@ dropped and said."""
 import os
 import re
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -18,6 +19,11 @@ import numpy as np
 import harness
 
 TOPIC = '/bag/image_raw'
+
+
+def report(stream, sent, shown):
+    print('streams: %s: %d of %d frames reached the viewer' % (stream, shown, sent), file=sys.stderr, flush=True)
+    return shown
 WIDTH, HEIGHT = 640, 480
 
 
@@ -85,10 +91,11 @@ class Streams(unittest.TestCase):
         v = self.launch()
         for rate, frames in ((0.1, 5), (0.25, 10), (0.5, 20), (1, 20), (2, 20)):
             with self.subTest(rate=rate):
-                self.assertEqual(self.play(v, frames, '-r', str(rate)), frames)
+                self.assertEqual(report('bag at -r %g' % rate, frames, self.play(v, frames, '-r', str(rate))), frames)
         for rate in (1, 3):
             with self.subTest(paused_at_rate=rate):
-                self.assertEqual(self.play(v, 30, '-r', str(rate), pause=(0.5 / rate + 0.3, 4)), 30)
+                shown = self.play(v, 30, '-r', str(rate), pause=(0.5 / rate + 0.3, 3))
+                self.assertEqual(report('bag at -r %g paused 3 s' % rate, 30, shown), 30)
         # Drivers of another kind, from this process: one stamp for every
         # frame, and none at all.
         import rospy
@@ -106,15 +113,16 @@ class Streams(unittest.TestCase):
                     pub.publish(msg)
                     time.sleep(0.1)
                 harness.wait_for_quietly(lambda: v.out.count('#') - before >= 20, 3)
-                self.assertEqual(v.out.count('#') - before, 20)
+                self.assertEqual(report(name + ', 10 fps', 20, v.out.count('#') - before), 20)
         pub.unregister()
 
     def test_a_bag_with_its_clock_on_a_viewer_that_uses_sim_time(self):
         subprocess.run(['rosparam', 'set', '/use_sim_time', 'true'], check=True)
         self.addCleanup(subprocess.run, ['rosparam', 'set', '/use_sim_time', 'false'])
         v = self.launch()
-        self.assertEqual(self.play(v, 20, '--clock', '-r', '0.5'), 20)
-        self.assertEqual(self.play(v, 30, '--clock', pause=(0.8, 4)), 30)
+        self.assertEqual(report('bag --clock -r 0.5, use_sim_time', 20, self.play(v, 20, '--clock', '-r', '0.5')), 20)
+        shown = self.play(v, 30, '--clock', pause=(0.8, 3))
+        self.assertEqual(report('bag --clock paused 3 s, use_sim_time', 30, shown), 30)
 
     def test_a_jpeg_that_does_not_decode_whole_is_dropped_and_said(self):
         from sensor_msgs.msg import CompressedImage
@@ -134,7 +142,7 @@ class Streams(unittest.TestCase):
         pub.publish(CompressedImage(format='jpeg', data=jpeg))  # and a whole one
         harness.wait_for_quietly(lambda: v.out.count('#') > before, 5)
         time.sleep(0.3)
-        self.assertEqual(v.out.count('#') - before, 1)
+        self.assertEqual(report('JPEGs cut to half, then a whole one', 11, v.out.count('#') - before), 1)
         harness.interrupt(relay)
         said = relay.stderr.read()
         self.assertTrue(re.search(r"dropping a 'jpeg' frame that does not decode: Premature end of JPEG file", said),
