@@ -18,7 +18,7 @@ namespace webcam {
 
 namespace {
 
-constexpr auto kWatchPeriod = std::chrono::milliseconds(1000);
+constexpr auto kWatchPeriod = std::chrono::seconds(1);
 constexpr const char *kRosoutParam = "/rosout_disable_topics_generation";
 
 std::string NodeUri()

@@ -170,7 +170,7 @@ static bool PublishedHere(const std::string &topic)
 // pause, slow down or jump, this does not.
 static double Now()
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return ros::SteadyTime::now().toSec();
 }
 
 struct ImageSource::Impl {

@@ -97,6 +97,85 @@ std::string Describe(const std::string &host, uint32_t port)
     return host + ":" + std::to_string(port);
 }
 
+// The address roscpp itself connects to for host: the first IPv4 one, or
+// the first IPv6 one where ROS_IPV6 is "on". False with why when the name
+// does not resolve within timeoutMs.
+struct Address {
+    sockaddr_storage at{};
+    socklen_t size = 0;
+};
+
+// host as an address of family, when it is written as one.
+bool Numeric(const std::string &host, uint32_t port, int family, Address &address)
+{
+    address = Address();
+    if (family == AF_INET) {
+        auto *in = reinterpret_cast<sockaddr_in *>(&address.at);
+        if (inet_pton(AF_INET, host.c_str(), &in->sin_addr) != 1)
+            return false;
+        in->sin_family = AF_INET;
+        in->sin_port = htons(uint16_t(port));
+        address.size = sizeof *in;
+    } else {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address.at);
+        if (inet_pton(AF_INET6, host.c_str(), &in6->sin6_addr) != 1)
+            return false;
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(uint16_t(port));
+        address.size = sizeof *in6;
+    }
+    return true;
+}
+
+bool Resolve(const std::string &host, uint32_t port, Address &address, int timeoutMs, std::string &why)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const int family = UseIpv6() ? AF_INET6 : AF_INET;
+    if (Numeric(host, port, family, address))  // no look-up, no resolver thread
+        return true;
+    ReapAbandoned();
+    auto *lookup = new Lookup;
+    lookup->host = host;
+    lookup->hints.ai_socktype = SOCK_STREAM;
+    lookup->request.ar_name = lookup->host.c_str();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb *list[] = {&lookup->request};
+    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+        delete lookup;
+        why = "'" + host + "' cannot be looked up";
+        return false;
+    }
+    while (gai_error(&lookup->request) == EAI_INPROGRESS && MsLeft(deadline) > 0 && !Cancelled()) {
+        const timespec slice{0, long(std::min(MsLeft(deadline), kSliceMs)) * 1000000};
+        gai_suspend(list, 1, &slice);
+    }
+    const int status = gai_error(&lookup->request);
+    if (status == EAI_INPROGRESS) {
+        if (gai_cancel(&lookup->request) == EAI_CANCELED) {
+            delete lookup;
+        } else {
+            std::lock_guard<std::mutex> lock(gAbandonedMutex);
+            gAbandoned.push_back(lookup);
+        }
+        why = "'" + host + "' did not resolve within " + std::to_string(timeoutMs) + " ms";
+        return false;
+    }
+    bool found = false;
+    for (const addrinfo *a = status == 0 ? lookup->request.ar_result : nullptr; a && !found; a = a->ai_next)
+        if (a->ai_family == family && a->ai_addrlen <= sizeof address.at) {
+            std::memcpy(&address.at, a->ai_addr, a->ai_addrlen);
+            address.size = a->ai_addrlen;
+            // The port sits at the same place in sockaddr_in6.
+            reinterpret_cast<sockaddr_in *>(&address.at)->sin_port = htons(uint16_t(port));
+            found = true;
+        }
+    if (!found)
+        why = status == 0 ? "'" + host + "' has no " + (family == AF_INET ? "IPv4" : "IPv6") + " address"
+                          : "'" + host + "' does not resolve on this host";
+    Free(lookup);
+    return found;
+}
+
 // A connected socket to address, or -1 with why.
 int ConnectTo(const Address &address, Clock::time_point deadline, std::string &why)
 {
@@ -205,53 +284,6 @@ XmlRpcValue Args(std::initializer_list<XmlRpcValue> values)
     return args;
 }
 
-bool Resolve(const std::string &host, uint32_t port, Address &address, int timeoutMs, std::string &why)
-{
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    ReapAbandoned();
-    auto *lookup = new Lookup;
-    lookup->host = host;
-    lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->request.ar_name = lookup->host.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    gaicb *list[] = {&lookup->request};
-    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
-        delete lookup;
-        why = "'" + host + "' cannot be looked up";
-        return false;
-    }
-    while (gai_error(&lookup->request) == EAI_INPROGRESS && MsLeft(deadline) > 0 && !Cancelled()) {
-        const timespec slice{0, long(std::min(MsLeft(deadline), kSliceMs)) * 1000000};
-        gai_suspend(list, 1, &slice);
-    }
-    const int status = gai_error(&lookup->request);
-    if (status == EAI_INPROGRESS) {
-        if (gai_cancel(&lookup->request) == EAI_CANCELED) {
-            delete lookup;
-        } else {
-            std::lock_guard<std::mutex> lock(gAbandonedMutex);
-            gAbandoned.push_back(lookup);
-        }
-        why = "'" + host + "' did not resolve within " + std::to_string(timeoutMs) + " ms";
-        return false;
-    }
-    const int family = UseIpv6() ? AF_INET6 : AF_INET;
-    bool found = false;
-    for (const addrinfo *a = status == 0 ? lookup->request.ar_result : nullptr; a && !found; a = a->ai_next)
-        if (a->ai_family == family && a->ai_addrlen <= sizeof address.at) {
-            std::memcpy(&address.at, a->ai_addr, a->ai_addrlen);
-            address.size = a->ai_addrlen;
-            // The port sits at the same place in sockaddr_in6.
-            reinterpret_cast<sockaddr_in *>(&address.at)->sin_port = htons(uint16_t(port));
-            found = true;
-        }
-    if (!found)
-        why = status == 0 ? "'" + host + "' has no " + (family == AF_INET ? "IPv4" : "IPv6") + " address"
-                          : "'" + host + "' does not resolve on this host";
-    Free(lookup);
-    return found;
-}
-
 bool Answers(const std::string &host, uint32_t port, int timeoutMs, std::string &why)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -268,8 +300,9 @@ bool Answers(const std::string &host, uint32_t port, int timeoutMs, std::string 
 }
 
 bool Call(const std::string &host, uint32_t port, const std::string &method, const XmlRpcValue &args,
-          XmlRpcValue &result, int timeoutMs)
+          XmlRpcValue &result)
 {
+    const int timeoutMs = kCallMs;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string to = method + " at " + Describe(host, port);
     tError.clear();

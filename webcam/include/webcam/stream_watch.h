@@ -38,9 +38,6 @@ public:
 
     bool quiet(double now) const;
 
-    // Whether frames are being held back.
-    bool holding() const { return cutSeen_ || holdUntil_ > 0; }
-
     // Once in the watch's life: true when the stream is thin, with the
     // frames a second that arrive and that the publisher sends.
     bool thin(double &received, double &sent);

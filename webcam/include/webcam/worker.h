@@ -41,8 +41,6 @@ public:
             thread_.join();
     }
 
-    bool stopping() const { return stop_; }
-
 private:
     void run()
     {

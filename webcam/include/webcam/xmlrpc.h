@@ -17,8 +17,6 @@
 #include <initializer_list>
 #include <string>
 
-#include <sys/socket.h>
-
 namespace webcam {
 
 using XmlRpc::XmlRpcValue;
@@ -28,9 +26,9 @@ constexpr int kCallMs = 1000;  // the deadline of one call
 XmlRpcValue Args(std::initializer_list<XmlRpcValue> values);
 
 // result is the whole answer, [code, status, value]; true when an answer
-// of that shape came within timeoutMs.
+// of that shape came within kCallMs.
 bool Call(const std::string &host, uint32_t port, const std::string &method, const XmlRpcValue &args,
-          XmlRpcValue &result, int timeoutMs = kCallMs);
+          XmlRpcValue &result);
 bool CallUri(const std::string &uri, const std::string &method, const XmlRpcValue &args, XmlRpcValue &result);
 bool CallMaster(const std::string &method, const XmlRpcValue &args, XmlRpcValue &result);
 // This node's own, on the loopback address: it answers there whatever
@@ -46,17 +44,9 @@ inline bool Succeeded(const XmlRpcValue &result)
 // Why the last call on this thread failed ("" after one that answered).
 const std::string &CallError();
 
-// The address roscpp itself connects to for host: the first IPv4 one, or
-// the first IPv6 one where ROS_IPV6 is "on". False with why when the name
-// does not resolve within timeoutMs.
-struct Address {
-    sockaddr_storage at{};
-    socklen_t size = 0;
-};
-bool Resolve(const std::string &host, uint32_t port, Address &address, int timeoutMs, std::string &why);
-
 // Whether something accepts a TCP connection at host:port within
-// timeoutMs; why says what failed.
+// timeoutMs, at the address roscpp itself connects to (the first IPv4 one,
+// or the first IPv6 one where ROS_IPV6 is "on"); why says what failed.
 bool Answers(const std::string &host, uint32_t port, int timeoutMs, std::string &why);
 
 // Calls on this thread end early once *cancel is set (nullptr: only when
