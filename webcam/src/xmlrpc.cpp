@@ -13,7 +13,6 @@
 #include <mutex>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -97,42 +96,42 @@ std::string Describe(const std::string &host, uint32_t port)
     return host + ":" + std::to_string(port);
 }
 
-// The address roscpp itself connects to for host: the first IPv4 one, or
-// the first IPv6 one where ROS_IPV6 is "on". False with why when the name
-// does not resolve within timeoutMs.
 struct Address {
     sockaddr_storage at{};
     socklen_t size = 0;
 };
 
-// host as an address of family, when it is written as one.
-bool Numeric(const std::string &host, uint32_t port, int family, Address &address)
+// The first address of family in list, with port.
+bool Pick(const addrinfo *list, int family, uint32_t port, Address &address)
 {
-    address = Address();
-    if (family == AF_INET) {
-        auto *in = reinterpret_cast<sockaddr_in *>(&address.at);
-        if (inet_pton(AF_INET, host.c_str(), &in->sin_addr) != 1)
-            return false;
-        in->sin_family = AF_INET;
-        in->sin_port = htons(uint16_t(port));
-        address.size = sizeof *in;
-    } else {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address.at);
-        if (inet_pton(AF_INET6, host.c_str(), &in6->sin6_addr) != 1)
-            return false;
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(uint16_t(port));
-        address.size = sizeof *in6;
-    }
-    return true;
+    for (const addrinfo *a = list; a; a = a->ai_next)
+        if (a->ai_family == family && a->ai_addrlen <= sizeof address.at) {
+            std::memcpy(&address.at, a->ai_addr, a->ai_addrlen);
+            address.size = a->ai_addrlen;
+            // The port sits at the same place in sockaddr_in6.
+            reinterpret_cast<sockaddr_in *>(&address.at)->sin_port = htons(uint16_t(port));
+            return true;
+        }
+    return false;
 }
 
+// The address roscpp itself connects to for host: the first IPv4 one, or
+// the first IPv6 one where ROS_IPV6 is "on". False with why when the name
+// does not resolve within timeoutMs.
 bool Resolve(const std::string &host, uint32_t port, Address &address, int timeoutMs, std::string &why)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const int family = UseIpv6() ? AF_INET6 : AF_INET;
-    if (Numeric(host, port, family, address))  // no look-up, no resolver thread
-        return true;
+    addrinfo numeric{}, *written = nullptr;  // an address written as one: no look-up, no resolver thread
+    numeric.ai_socktype = SOCK_STREAM;
+    numeric.ai_flags = AI_NUMERICHOST;
+    if (getaddrinfo(host.c_str(), nullptr, &numeric, &written) == 0) {
+        const bool found = Pick(written, family, port, address);
+        freeaddrinfo(written);
+        if (!found)
+            why = "'" + host + "' is no " + (family == AF_INET ? "IPv4" : "IPv6") + " address";
+        return found;
+    }
     ReapAbandoned();
     auto *lookup = new Lookup;
     lookup->host = host;
@@ -160,15 +159,7 @@ bool Resolve(const std::string &host, uint32_t port, Address &address, int timeo
         why = "'" + host + "' did not resolve within " + std::to_string(timeoutMs) + " ms";
         return false;
     }
-    bool found = false;
-    for (const addrinfo *a = status == 0 ? lookup->request.ar_result : nullptr; a && !found; a = a->ai_next)
-        if (a->ai_family == family && a->ai_addrlen <= sizeof address.at) {
-            std::memcpy(&address.at, a->ai_addr, a->ai_addrlen);
-            address.size = a->ai_addrlen;
-            // The port sits at the same place in sockaddr_in6.
-            reinterpret_cast<sockaddr_in *>(&address.at)->sin_port = htons(uint16_t(port));
-            found = true;
-        }
+    const bool found = status == 0 && Pick(lookup->request.ar_result, family, port, address);
     if (!found)
         why = status == 0 ? "'" + host + "' has no " + (family == AF_INET ? "IPv4" : "IPv6") + " address"
                           : "'" + host + "' does not resolve on this host";
