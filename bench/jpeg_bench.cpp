@@ -5,7 +5,7 @@
 // against OpenCV's imdecode of the same bytes, and against the floor no
 // scale goes below: libjpeg at 1/8, where the inverse DCT is one
 // coefficient a block and what is left is entropy decoding.
-#include <webcam/relay.h>
+#include "relay/relay.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,8 +3,8 @@
 // to end, made displayable and equalized, and the fast equalization must
 // equal the reference on it.
 #include <image_msgs/CvBridge.h>
-#include <webcam/display.h>
-#include <webcam/equalize.h>
+#include "viewer/display.h"
+#include "viewer/equalize.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -5,7 +5,7 @@
 // with an encoding and depth the viewer draws. The received bytes are never
 // written: other subscribers in the process share them.
 #include <image_msgs/CvBridge.h>
-#include <webcam/relay.h>
+#include "relay/relay.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

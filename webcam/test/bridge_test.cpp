@@ -1,5 +1,5 @@
 #include <image_msgs/CvBridge.h>
-#include <webcam/display.h>
+#include "viewer/display.h"
 
 #include <gtest/gtest.h>
 

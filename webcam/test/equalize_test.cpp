@@ -1,4 +1,4 @@
-#include <webcam/equalize.h>
+#include "viewer/equalize.h"
 
 #include <gtest/gtest.h>
 

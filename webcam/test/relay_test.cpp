@@ -3,7 +3,7 @@
 // array; a stream cut short or corrupt is dropped with a reason, one with
 // junk before a marker is not; a frame with no memory for it is dropped.
 #include <image_msgs/CvBridge.h>
-#include <webcam/relay.h>
+#include "relay/relay.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>

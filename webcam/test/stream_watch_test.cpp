@@ -2,7 +2,7 @@
 // bags and links, with the relay's own part played here: while the stream
 // is quiet it probes four times a second and sees a cut when the link is
 // down.
-#include <webcam/stream_watch.h>
+#include "relay/stream_watch.h"
 
 #include <gtest/gtest.h>
 

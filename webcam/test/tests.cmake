@@ -21,7 +21,7 @@ set(DISCOVERY DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 equalize_test(equalize_paths_test webcam_equalize_asan)
 gtest_discover_tests(equalize_paths_test ${DISCOVERY})
 
-add_executable(orlin_asan src/main.cpp)
+add_executable(orlin_asan src/programs/orlin.cpp)
 target_compile_options(orlin_asan PRIVATE ${SANITIZE})
 target_link_libraries(orlin_asan webcam_viewer_asan)
 
@@ -30,7 +30,7 @@ webcam_library(webcam_relay_asan ${RELAY_SOURCES} OPTIONS ${SANITIZE} LINK ${Ope
 webcam_library(webcam_source_asan ${SOURCE_SOURCES} OPTIONS ${SANITIZE}
                LINK webcam_node_asan webcam_relay_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS})
 webcam_library(webcam_nodelets_asan ${NODELET_SOURCES} OPTIONS ${SANITIZE} LINK webcam_viewer_asan webcam_source_asan)
-add_executable(viewer_manager_asan src/viewer_manager.cpp)
+add_executable(viewer_manager_asan src/nodelets/viewer_manager.cpp)
 target_compile_options(viewer_manager_asan PRIVATE ${SANITIZE})
 target_link_libraries(viewer_manager_asan webcam_nodelets_asan)
 

@@ -1,7 +1,7 @@
 // The viewer object in this process, driven through image_cb with the flags
 // set directly. Needs a master and a display (run_with_graph.py).
-#include <webcam/Orlin.h>
-#include <webcam/window.h>
+#include "viewer/Orlin.h"
+#include "viewer/window.h"
 
 #include <gtest/gtest.h>
 

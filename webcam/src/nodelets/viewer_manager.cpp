@@ -6,8 +6,8 @@
 //   viewer_manager [webcam/image_source] [ROS remappings]
 // Frames go from the relay to the viewer inside the process, unserialized.
 // stdout carries the viewer's progress characters only.
-#include <webcam/nodelets.h>
-#include <webcam/process.h>
+#include "nodelets/nodelets.h"
+#include "process/process.h"
 
 #include <nodelet/loader.h>
 #include <opencv2/core/utility.hpp>

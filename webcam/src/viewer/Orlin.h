@@ -12,8 +12,8 @@
 #include <webcam/setting.h>
 #include <webcam/show.h>
 
-#include <webcam/display.h>
-#include <webcam/master_link.h>
+#include "viewer/display.h"
+#include "graph/master_watch.h"
 
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>

@@ -1,8 +1,8 @@
 // The nine control services. Every handler answers (returns true); a refusal
 // travels in the response as ok = 0 with an error text.
 
-#include <webcam/Orlin.h>
-#include <webcam/window.h>
+#include "viewer/Orlin.h"
+#include "viewer/window.h"
 
 #include <opencv2/highgui.hpp>
 

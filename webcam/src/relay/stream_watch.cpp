@@ -1,4 +1,4 @@
-#include <webcam/stream_watch.h>
+#include "relay/stream_watch.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include <webcam/display.h>
+#include "viewer/display.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -1,7 +1,7 @@
-#include <webcam/nodelets.h>
+#include "nodelets/nodelets.h"
 
-#include <webcam/gui_thread.h>
-#include <webcam/process.h>
+#include "nodelets/gui_thread.h"
+#include "process/process.h"
 
 #include <nodelet/exception.h>
 

@@ -1,4 +1,4 @@
-#include <webcam/window.h>
+#include "viewer/window.h"
 
 #include <X11/Xlib.h>
 

@@ -1,10 +1,10 @@
 // The per-frame pipeline: one progress character per frame, and while
 // shown: equalize, scale to the canvas, display.
 
-#include <webcam/Orlin.h>
-#include <webcam/display.h>
-#include <webcam/equalize.h>
-#include <webcam/window.h>
+#include "viewer/Orlin.h"
+#include "viewer/display.h"
+#include "viewer/equalize.h"
+#include "viewer/window.h"
 
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>

@@ -3,8 +3,8 @@
 // webcam/image_source.
 #pragma once
 
-#include <webcam/Orlin.h>
-#include <webcam/source.h>
+#include "viewer/Orlin.h"
+#include "source/source.h"
 
 #include <nodelet/nodelet.h>
 #include <ros/callback_queue.h>

@@ -1,4 +1,4 @@
-#include <webcam/xmlrpc.h>
+#include "graph/xmlrpc.h"
 
 #include <ros/master.h>
 #include <ros/network.h>

@@ -1,5 +1,5 @@
 // The two nodelets for pluginlib, so that any manager can load them.
-#include <webcam/nodelets.h>
+#include "nodelets/nodelets.h"
 
 #include <pluginlib/class_list_macros.hpp>
 

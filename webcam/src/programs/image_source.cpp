@@ -1,7 +1,7 @@
 // The program image_source: the node of that name with one source (see
-// webcam/source.h for its parameters).
-#include <webcam/process.h>
-#include <webcam/source.h>
+// source/source.h for its parameters).
+#include "process/process.h"
+#include "source/source.h"
 
 #include <opencv2/core/utility.hpp>
 

@@ -1,12 +1,12 @@
-#include <webcam/source.h>
+#include "source/source.h"
 
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
-#include <webcam/link_check.h>
-#include <webcam/master_link.h>
-#include <webcam/relay.h>
-#include <webcam/stream_watch.h>
-#include <webcam/worker.h>
+#include "graph/link_check.h"
+#include "graph/master_watch.h"
+#include "relay/relay.h"
+#include "relay/stream_watch.h"
+#include "graph/worker.h"
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>

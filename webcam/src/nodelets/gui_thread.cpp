@@ -1,4 +1,4 @@
-#include <webcam/gui_thread.h>
+#include "nodelets/gui_thread.h"
 
 #include <condition_variable>
 #include <deque>

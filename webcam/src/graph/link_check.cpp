@@ -1,5 +1,5 @@
-#include <webcam/link_check.h>
-#include <webcam/xmlrpc.h>
+#include "graph/link_check.h"
+#include "graph/xmlrpc.h"
 
 #include <ros/network.h>
 #include <ros/ros.h>

@@ -1,5 +1,5 @@
-#include <webcam/Orlin.h>
-#include <webcam/process.h>
+#include "viewer/Orlin.h"
+#include "process/process.h"
 
 #include <opencv2/core/utility.hpp>
 

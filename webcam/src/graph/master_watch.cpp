@@ -1,6 +1,6 @@
-#include <webcam/master_link.h>
-#include <webcam/worker.h>
-#include <webcam/xmlrpc.h>
+#include "graph/master_watch.h"
+#include "graph/worker.h"
+#include "graph/xmlrpc.h"
 
 #include <ros/connection_manager.h>
 #include <ros/master.h>

@@ -1,5 +1,5 @@
-#include <webcam/relay.h>
-#include <webcam/window.h>
+#include "relay/relay.h"
+#include "viewer/window.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>

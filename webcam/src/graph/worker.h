@@ -4,7 +4,7 @@
 // is stopped, and the task's calls end early once it is.
 #pragma once
 
-#include <webcam/xmlrpc.h>
+#include "graph/xmlrpc.h"
 
 #include <ros/console.h>
 #include <xmlrpcpp/XmlRpcException.h>

@@ -1,8 +1,8 @@
 // Where the viewer is wired up: services, subscription, window upkeep.
 
-#include <webcam/Orlin.h>
-#include <webcam/master_link.h>
-#include <webcam/window.h>
+#include "viewer/Orlin.h"
+#include "graph/master_watch.h"
+#include "viewer/window.h"
 
 #include <opencv2/highgui.hpp>
 

@@ -1,5 +1,5 @@
-#include <webcam/process.h>
-#include <webcam/xmlrpc.h>
+#include "process/process.h"
+#include "graph/xmlrpc.h"
 
 #include <ros/console_backend.h>
 #include <ros/ros.h>
