@@ -25,11 +25,11 @@ namespace webcam {
 
 // While it lives, keeps the node known to a restarted master, with the
 // services named here (the resolved names of those its owner serves) among
-// everything it registers again. Every part of a process that registers
-// something (the viewer, a relay: nodelets in one manager) keeps one; the
-// process has one watch, which serves the union of their services and
-// stops with the last of them. Make it once the owner has advertised and
-// subscribed what it will.
+// everything it registers again. The programs keep one, and so does every
+// nodelet that registers something (the viewer, a source: nodelets in one
+// manager); the process has one watch, which serves the union of their
+// services and stops with the last of them. Make it once the owner has
+// advertised what it will (topics subscribed later are found all the same).
 class MasterWatch {
 public:
     explicit MasterWatch(std::vector<std::string> services);

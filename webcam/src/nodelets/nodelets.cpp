@@ -33,6 +33,7 @@ void ViewerNodelet::onInit()
         gViewerLoaded = false;
         throw;
     }
+    watch_.reset(new MasterWatch(viewer_->serviceNames()));
     ServeOnGuiThread(&queue_);
 }
 
@@ -40,6 +41,7 @@ ViewerNodelet::~ViewerNodelet()
 {
     if (!viewer_)
         return;
+    watch_.reset();
     ServeOnGuiThread(nullptr);
     OnGuiThread([this] {
         webcam::hide::Request req;
@@ -61,6 +63,7 @@ void SourceNodelet::onInit()
     };
     hooks.done = [] {};
     source_.reset(new ImageSource(getNodeHandle(), getPrivateNodeHandle(), hooks));
+    watch_.reset(new MasterWatch({}));
 }
 
 boost::shared_ptr<nodelet::Nodelet> MakeNodelet(const std::string &type)

@@ -3,6 +3,7 @@
 // webcam/image_source.
 #pragma once
 
+#include "graph/master_watch.h"
 #include "viewer/Orlin.h"
 #include "source/source.h"
 
@@ -28,6 +29,7 @@ private:
 
     ros::CallbackQueue queue_;
     std::unique_ptr<Orlin> viewer_;
+    std::unique_ptr<MasterWatch> watch_;  // registers again with a restarted master
 };
 
 // Any of image_source's sources, parameters under the nodelet's name. With
@@ -38,6 +40,7 @@ private:
     void onInit() override;
 
     std::unique_ptr<ImageSource> source_;
+    std::unique_ptr<MasterWatch> watch_;
 };
 
 // One of the two by its nodelet type name, or null.

@@ -1,5 +1,6 @@
 // The program image_source: the node of that name with one source (see
 // source/source.h for its parameters).
+#include "graph/master_watch.h"
 #include "process/process.h"
 #include "source/source.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char **argv)
     int sent = 0;
     {
         webcam::ImageSource source(nh, pnh, {webcam::EndProcess, [] { webcam::EndProcess(0); }});
+        webcam::MasterWatch watch({});  // registers again with a restarted master
         ros::spin();
         sent = source.sent();
     }

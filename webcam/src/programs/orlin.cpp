@@ -1,3 +1,4 @@
+#include "graph/master_watch.h"
 #include "viewer/Orlin.h"
 #include "process/process.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char **argv)
     ros::NodeHandle node;
     {
         Orlin viewer;
+        webcam::MasterWatch watch(viewer.serviceNames());  // registers again with a restarted master
         ros::spin();
     }
     return 0;

@@ -1,7 +1,6 @@
 // Where the viewer is wired up: services, subscription, window upkeep.
 
 #include "viewer/Orlin.h"
-#include "graph/master_watch.h"
 #include "viewer/window.h"
 
 #include <opencv2/highgui.hpp>
@@ -41,19 +40,21 @@ Orlin::Orlin(ros::NodeHandle nh, Frames frames)
     imageSub_ = frames_ == Frames::Owned ? nh_.subscribe("image", kImageQueue, &Orlin::image_cb, this)
                                          : nh_.subscribe("image", kImageQueue, &Orlin::shared_image_cb, this);
     windowTimer_ = nh_.createWallTimer(ros::WallDuration(kWindowPumpPeriod), &Orlin::pumpWindow, this);
-
-    std::vector<std::string> names;
-    for (const ros::ServiceServer &service : services_)
-        names.push_back(service.getService());
-    watch_.reset(new webcam::MasterWatch(names));
 }
 
 Orlin::~Orlin()
 {
-    watch_.reset();
 #ifdef WEBCAM_COUNT_FRAMES
     std::fprintf(stderr, "camera_viewer: %lu frame callbacks\n", frameCallbacks_);
 #endif
+}
+
+std::vector<std::string> Orlin::serviceNames() const
+{
+    std::vector<std::string> names;
+    for (const ros::ServiceServer &service : services_)
+        names.push_back(service.getService());
+    return names;
 }
 
 // The one place that makes the window: exactly the 640 x 480 canvas, with

@@ -13,7 +13,6 @@
 #include <webcam/show.h>
 
 #include "viewer/display.h"
-#include "graph/master_watch.h"
 
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
@@ -21,6 +20,7 @@
 #include <opencv2/core.hpp>
 #include <ros/ros.h>
 
+#include <string>
 #include <vector>
 
 class Orlin {
@@ -54,6 +54,10 @@ public:
     bool info(webcam::info::Request &req, webcam::info::Response &res);
     bool set(webcam::setting::Request &req, webcam::setting::Response &res);
 
+    // The resolved names of the services above, for the master watch that
+    // the program keeps.
+    std::vector<std::string> serviceNames() const;
+
     image_msgs::ImagePtr img;        // the frame being handled
     image_msgs::ImageConstPtr sharedImg;  // or the shared one
     image_msgs::CvBridge bridge;     // its zero-copy view
@@ -77,5 +81,4 @@ private:
     std::vector<ros::ServiceServer> services_;
     ros::Subscriber imageSub_;
     ros::WallTimer windowTimer_;
-    std::unique_ptr<webcam::MasterWatch> watch_;
 };
