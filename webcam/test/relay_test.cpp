@@ -4,6 +4,7 @@
 // junk before a marker is not; a frame with no memory for it is dropped.
 #include <image_msgs/CvBridge.h>
 #include "relay/relay.h"
+#include "viewer/window.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -36,6 +37,9 @@ TEST(Relay, JpegDecodesAsOpenCvDoesAtEveryScale)
         {2600, 1950, CV_8UC1, false, 4, cv::IMREAD_REDUCED_GRAYSCALE_4},
         {5130, 3850, CV_8UC3, false, 8, cv::IMREAD_REDUCED_COLOR_8},
     };
+    // A reduced JPEG fills the viewer's canvas unless told otherwise.
+    EXPECT_EQ(webcam::RelayOptions().fillWidth, kCanvasWidth);
+    EXPECT_EQ(webcam::RelayOptions().fillHeight, kCanvasHeight);
     for (const Case &c : cases) {
         std::vector<uint8_t> jpeg;
         cv::imencode(".jpg", Picture(c.w, c.h, c.type), jpeg);

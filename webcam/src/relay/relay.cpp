@@ -1,8 +1,8 @@
 #include "relay/relay.h"
-#include "viewer/window.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <sensor_msgs/image_encodings.h>
 
 #include <algorithm>
 #include <climits>
@@ -23,24 +23,39 @@ namespace {
 // OpenCV colour conversion (Bayer mosaics, UYVY).
 constexpr int kAsIs = -1, kScaled = -2;
 struct Encoding {
-    const char *name, *encoding;
+    std::string name;
+    const char *encoding;
     int depth, channels, conversion;
 };
-const Encoding kEncodings[] = {
-    {"bgr8", "bgr", CV_8U, 3, kAsIs},     {"rgb8", "rgb", CV_8U, 3, kAsIs},
-    {"bgra8", "bgra", CV_8U, 4, kAsIs},   {"rgba8", "rgba", CV_8U, 4, kAsIs},
-    {"mono8", "mono", CV_8U, 1, kAsIs},   {"bgr16", "bgr", CV_16U, 3, kAsIs},
-    {"rgb16", "rgb", CV_16U, 3, kAsIs},   {"bgra16", "bgra", CV_16U, 4, kAsIs},
-    {"rgba16", "rgba", CV_16U, 4, kAsIs}, {"mono16", "mono", CV_16U, 1, kAsIs},
-    {"8UC3", "bgr", CV_8U, 3, kAsIs},     {"8UC1", "mono", CV_8U, 1, kAsIs},
-    {"16UC1", "mono", CV_16U, 1, kScaled}, {"32FC1", "mono", CV_32F, 1, kScaled},
-    {"yuv422", "bgr", CV_8U, 2, cv::COLOR_YUV2BGR_UYVY},
-    // OpenCV names a mosaic by the second row's second and third samples.
-    {"bayer_rggb8", "bgr", CV_8U, 1, cv::COLOR_BayerBG2BGR},  {"bayer_bggr8", "bgr", CV_8U, 1, cv::COLOR_BayerRG2BGR},
-    {"bayer_gbrg8", "bgr", CV_8U, 1, cv::COLOR_BayerGR2BGR},  {"bayer_grbg8", "bgr", CV_8U, 1, cv::COLOR_BayerGB2BGR},
-    {"bayer_rggb16", "bgr", CV_16U, 1, cv::COLOR_BayerBG2BGR}, {"bayer_bggr16", "bgr", CV_16U, 1, cv::COLOR_BayerRG2BGR},
-    {"bayer_gbrg16", "bgr", CV_16U, 1, cv::COLOR_BayerGR2BGR}, {"bayer_grbg16", "bgr", CV_16U, 1, cv::COLOR_BayerGB2BGR},
-};
+
+// A row from the encoding's name: its depth and channels as sensor_msgs
+// defines them (of the encodings below, only 32FC1 has 32 bits, a float).
+Encoding Row(const std::string &name, const char *ours, int conversion)
+{
+    namespace enc = sensor_msgs::image_encodings;
+    const int bits = enc::bitDepth(name);
+    return {name, ours, bits == 8 ? CV_8U : bits == 16 ? CV_16U : CV_32F, enc::numChannels(name), conversion};
+}
+
+// Made once, on first use.
+const std::vector<Encoding> &Encodings()
+{
+    namespace enc = sensor_msgs::image_encodings;
+    static const std::vector<Encoding> table = {
+        Row(enc::BGR8, "bgr", kAsIs),    Row(enc::RGB8, "rgb", kAsIs),     Row(enc::BGRA8, "bgra", kAsIs),
+        Row(enc::RGBA8, "rgba", kAsIs),  Row(enc::MONO8, "mono", kAsIs),   Row(enc::BGR16, "bgr", kAsIs),
+        Row(enc::RGB16, "rgb", kAsIs),   Row(enc::BGRA16, "bgra", kAsIs),  Row(enc::RGBA16, "rgba", kAsIs),
+        Row(enc::MONO16, "mono", kAsIs), Row(enc::TYPE_8UC3, "bgr", kAsIs), Row(enc::TYPE_8UC1, "mono", kAsIs),
+        Row(enc::TYPE_16UC1, "mono", kScaled), Row(enc::TYPE_32FC1, "mono", kScaled),
+        Row(enc::YUV422, "bgr", cv::COLOR_YUV2BGR_UYVY),
+        // OpenCV names a mosaic by the second row's second and third samples.
+        Row(enc::BAYER_RGGB8, "bgr", cv::COLOR_BayerBG2BGR),  Row(enc::BAYER_BGGR8, "bgr", cv::COLOR_BayerRG2BGR),
+        Row(enc::BAYER_GBRG8, "bgr", cv::COLOR_BayerGR2BGR),  Row(enc::BAYER_GRBG8, "bgr", cv::COLOR_BayerGB2BGR),
+        Row(enc::BAYER_RGGB16, "bgr", cv::COLOR_BayerBG2BGR), Row(enc::BAYER_BGGR16, "bgr", cv::COLOR_BayerRG2BGR),
+        Row(enc::BAYER_GBRG16, "bgr", cv::COLOR_BayerGR2BGR), Row(enc::BAYER_GRBG16, "bgr", cv::COLOR_BayerGB2BGR),
+    };
+    return table;
+}
 
 // A one-channel frame scaled to 8 bits from lo to hi into out; where a
 // bound is NaN, the frame's own minimum or maximum is taken. 0 and NaN mark
@@ -106,7 +121,7 @@ constexpr uint64_t kMaxPixels = uint64_t(1) << 26;
 
 const Encoding *Find(const std::string &name)
 {
-    for (const Encoding &e : kEncodings)
+    for (const Encoding &e : Encodings())
         if (name == e.name)
             return &e;
     return nullptr;
@@ -249,7 +264,7 @@ Relayed DecodeJpeg(const std::string &format, const uint8_t *data, size_t size, 
 std::vector<std::string> RelayedEncodings()
 {
     std::vector<std::string> names;
-    for (const Encoding &e : kEncodings)
+    for (const Encoding &e : Encodings())
         names.push_back(e.name);
     return names;
 }
@@ -258,8 +273,8 @@ int JpegScale(uint64_t width, uint64_t height, const RelayOptions &options)
 {
     if (!options.fullJpeg)
         for (uint64_t scale : {8, 4, 2})
-            if ((width + scale - 1) / scale >= uint64_t(kCanvasWidth) &&
-                (height + scale - 1) / scale >= uint64_t(kCanvasHeight))
+            if ((width + scale - 1) / scale >= uint64_t(std::max(options.fillWidth, 0)) &&
+                (height + scale - 1) / scale >= uint64_t(std::max(options.fillHeight, 0)))
                 return int(scale);
     return 1;
 }

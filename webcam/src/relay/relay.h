@@ -17,6 +17,8 @@ namespace webcam {
 struct RelayOptions {
     bool keepOrder = false;      // red-first frames stay red-first
     bool fullJpeg = false;       // decode JPEGs at full size, not at the smallest scale that fills the window
+    int fillWidth = 640;         // the window's canvas, which a reduced JPEG still fills
+    int fillHeight = 480;
     double min = std::nan("");   // fixed bounds for depth frames; NaN: the frame's own
     double max = std::nan("");
 };
@@ -47,7 +49,7 @@ Relayed RelayRaw(const std::string &encoding, uint32_t height, uint32_t width, u
 // A sensor_msgs/CompressedImage's bytes, by its format ("jpeg", "png",
 // "bgr8; jpeg compressed bgr8", "16UC1; compressedDepth png", ...).
 // JPEGs are decoded at 1/2, 1/4 or 1/8 of their size (inside libjpeg's
-// inverse DCT) where that still fills the viewer's 640 x 480 canvas.
+// inverse DCT) where that still fills options' fillWidth x fillHeight.
 Relayed RelayCompressed(const std::string &format, const uint8_t *data, size_t size, const RelayOptions &options,
                         const FrameSink &sink);
 
