@@ -3,16 +3,7 @@
 # also counts its frame callbacks and reports the count at exit.
 find_package(GTest REQUIRED)
 include(GoogleTest)
-set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
-# roscpp and OpenCV as found, without the plain bridge: its sanitized twin
-# stands in for it.
-set(SANITIZED_DEPS ${catkin_LIBRARIES})
-list(FILTER SANITIZED_DEPS EXCLUDE REGEX "image_msgs_bridge")
-
-equalize_library(webcam_equalize_asan ${SANITIZE})
-webcam_library(webcam_node_asan ${NODE_SOURCES} OPTIONS ${SANITIZE} LINK ${SANITIZED_DEPS})
-webcam_library(webcam_viewer_asan ${VIEWER_SOURCES} OPTIONS ${SANITIZE}
-               LINK webcam_node_asan webcam_equalize_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS} X11::X11)
+# The rooms' sanitized twins come with the rooms (webcam_room).
 target_compile_definitions(webcam_viewer_asan PRIVATE WEBCAM_COUNT_FRAMES)
 
 # A sanitized binary on a loaded machine can take longer to list its tests
@@ -23,21 +14,17 @@ gtest_discover_tests(equalize_paths_test ${DISCOVERY})
 
 add_executable(orlin_asan src/programs/orlin.cpp)
 target_compile_options(orlin_asan PRIVATE ${SANITIZE})
-target_link_libraries(orlin_asan webcam_viewer_asan)
+target_link_libraries(orlin_asan webcam_viewer_asan webcam_process_asan)
 
 # The nodelet manager with the relay and the viewer, sanitized likewise.
-webcam_library(webcam_relay_asan ${RELAY_SOURCES} OPTIONS ${SANITIZE} LINK ${OpenCV_LIBS} JPEG::JPEG)
-webcam_library(webcam_source_asan ${SOURCE_SOURCES} OPTIONS ${SANITIZE}
-               LINK webcam_node_asan webcam_relay_asan image_msgs_bridge_asan ${SANITIZED_DEPS} ${OpenCV_LIBS})
-webcam_library(webcam_nodelets_asan ${NODELET_SOURCES} OPTIONS ${SANITIZE} LINK webcam_viewer_asan webcam_source_asan)
 add_executable(viewer_manager_asan src/nodelets/viewer_manager.cpp)
 target_compile_options(viewer_manager_asan PRIVATE ${SANITIZE})
 target_link_libraries(viewer_manager_asan webcam_nodelets_asan)
 
 add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp test/relay_test.cpp
-                                 test/stream_watch_test.cpp)
+                                 test/stream_watch_test.cpp test/source_test.cpp)
 target_compile_options(webcam_unit_tests PRIVATE ${SANITIZE})
-target_link_libraries(webcam_unit_tests webcam_viewer_asan webcam_relay_asan GTest::gtest GTest::gtest_main)
+target_link_libraries(webcam_unit_tests webcam_viewer_asan webcam_source_asan GTest::gtest GTest::gtest_main)
 gtest_discover_tests(webcam_unit_tests ${DISCOVERY})
 
 add_executable(viewer_test test/viewer_test.cpp)

@@ -1,7 +1,7 @@
 #include "graph/link_check.h"
-#include "graph/xmlrpc.h"
 
-#include <ros/network.h>
+#include "graph/topic_graph.h"
+
 #include <ros/ros.h>
 #include <ros/xmlrpc_manager.h>
 
@@ -20,62 +20,6 @@ std::vector<std::string> Others(const std::string &topic, Role role)
     return nodes;
 }
 
-std::string UriOf(const std::string &node)
-{
-    XmlRpcValue result;
-    if (!CallMaster("lookupNode", Args({ros::this_node::getName(), node}), result) || !Succeeded(result) ||
-        result[2].getType() != XmlRpcValue::TypeString)
-        return "";
-    return result[2];
-}
-
-// Why uri cannot be reached from here, or "".
-std::string Unreachable(const std::string &uri, int timeoutMs = 1000)
-{
-    std::string host, why;
-    uint32_t port = 0;
-    if (!ros::network::splitURI(uri, host, port) || Answers(host, port, timeoutMs, why))
-        return "";
-    return why;
-}
-
-// Tells the subscription to topic of the node at uri (this node's when
-// empty) that its publishers are at publishers, as the master does when one
-// comes or goes: links to others are dropped, links to new ones made.
-// Returns "" once it answered, else what failed.
-std::string SetPublishers(const std::string &uri, const std::string &topic, const std::vector<std::string> &publishers)
-{
-    XmlRpcValue list, result;
-    list.setSize(int(publishers.size()));
-    for (size_t i = 0; i < publishers.size(); i++)
-        list[int(i)] = publishers[i];
-    const XmlRpcValue args = Args({ros::this_node::getName(), topic, list});
-    if (uri.empty() ? CallSelf("publisherUpdate", args, result) : CallUri(uri, "publisherUpdate", args, result))
-        return Succeeded(result) ? "" : "publisherUpdate was refused: " + std::string(result[1]);
-    return CallError();
-}
-
-// The publishers' URIs the subscription to topic has links to, from
-// roscpp's own list (the master is not asked: it may be on the host that
-// is cut off).
-std::vector<std::string> LinkedPublishers(const std::string &topic)
-{
-    std::vector<std::string> uris;
-    XmlRpcValue result;
-    if (!CallSelf("getBusInfo", Args({ros::this_node::getName()}), result) || !Succeeded(result) ||
-        result[2].getType() != XmlRpcValue::TypeArray)
-        return uris;
-    XmlRpcValue &info = result[2];
-    for (int i = 0; i < info.size(); i++) {
-        XmlRpcValue &link = info[i];
-        if (link.getType() == XmlRpcValue::TypeArray && link.size() > 4 && link[1].getType() == XmlRpcValue::TypeString &&
-            link[2].getType() == XmlRpcValue::TypeString && link[4].getType() == XmlRpcValue::TypeString &&
-            std::string(link[2]) == "i" && std::string(link[4]) == topic)
-            uris.push_back(link[1]);
-    }
-    return uris;
-}
-
 // How a try to link from here ended, for the console.
 std::string Linked(const std::string &failed, const char *what)
 {
@@ -84,35 +28,6 @@ std::string Linked(const std::string &failed, const char *what)
 }
 
 }  // namespace
-
-std::vector<std::string> ListedNodes(const std::string &topic, Role role)
-{
-    std::vector<std::string> nodes;
-    XmlRpcValue result;
-    if (!CallMaster("getSystemState", Args({ros::this_node::getName()}), result) || !Succeeded(result) ||
-        result[2].getType() != XmlRpcValue::TypeArray || result[2].size() < 2)
-        return nodes;
-    XmlRpcValue &entries = result[2][role == Role::Publisher ? 0 : 1];
-    for (int i = 0; i < entries.size(); i++)
-        if (std::string(entries[i][0]) == topic)
-            for (int j = 0; j < entries[i][1].size(); j++)
-                nodes.push_back(entries[i][1][j]);
-    return nodes;
-}
-
-std::string PublishedType(const std::string &topic)
-{
-    XmlRpcValue result;
-    if (!CallMaster("getPublishedTopics", Args({ros::this_node::getName(), ""}), result) || !Succeeded(result) ||
-        result[2].getType() != XmlRpcValue::TypeArray)
-        return "";
-    XmlRpcValue &topics = result[2];
-    for (int i = 0; i < topics.size(); i++)
-        if (topics[i].getType() == XmlRpcValue::TypeArray && topics[i].size() == 2 &&
-            std::string(topics[i][0]) == topic)
-            return topics[i][1];
-    return "";
-}
 
 void LinkCheck::publishers(const std::string &topic)
 {
@@ -188,57 +103,6 @@ void LinkCheck::subscribers(const std::string &topic, uint32_t connected)
              "host reaches",
              nodes.front().c_str(), topic.c_str(), own.c_str(), why.empty() ? "" : ": ", why.c_str(),
              Linked(failed, "it").c_str());
-}
-
-Relink::Outcome Relink::check(const std::string &topic, bool quiet, double now)
-{
-    Outcome o;
-    if (!quiet) {
-        known_.clear();
-        lost_.clear();
-        quietSince_ = -1;
-        return o;
-    }
-    if (quietSince_ < 0)
-        quietSince_ = nextProbe_ = now;
-    if (now < nextProbe_)
-        return o;
-    // While a cut link is quiet, TCP still holds it: it is listed yet.
-    const std::vector<std::string> linked = LinkedPublishers(topic);
-    known_.insert(linked.begin(), linked.end());
-    std::vector<std::string> back, answering;
-    for (const std::string &uri : known_) {
-        if (!Unreachable(uri, kProbeMs).empty()) {
-            o.cut |= lost_.insert(uri).second;
-            continue;
-        }
-        answering.push_back(uri);
-        if (lost_.count(uri))
-            back.push_back(uri);
-    }
-    // Linked anew before, and roscpp has dropped that link since.
-    if (back.empty() && linked.empty() && now - relinked_ > kRetry)
-        back = answering;
-    const bool slow = lost_.empty() && now - quietSince_ > 5.0;
-    nextProbe_ = now + (slow ? 1.0 : 0.25) - 0.01;
-    if (back.empty())
-        return o;
-    // Drop the links to those back (and whatever TCP still holds in them),
-    // then give the whole list again: roscpp links anew to what is new in
-    // it and keeps the rest.
-    std::vector<std::string> all(known_.begin(), known_.end()), others;
-    std::set_difference(all.begin(), all.end(), back.begin(), back.end(), std::back_inserter(others));
-    relinked_ = now;
-    o.cut = true;
-    o.failed = SetPublishers("", topic, others);
-    if (o.failed.empty())
-        o.failed = SetPublishers("", topic, all);
-    if (!o.failed.empty())
-        return o;
-    for (const std::string &uri : back)
-        lost_.erase(uri);
-    o.relinked = back;
-    return o;
 }
 
 }  // namespace webcam

@@ -21,7 +21,8 @@
 // there, then stops.
 //
 // The same source runs as the program image_source and as the nodelet
-// webcam/image_source.
+// webcam/image_source. The relay is in relay_node.h, the generated
+// frames in generators.h.
 #pragma once
 
 #include <ros/ros.h>
