@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test demo workspace viewer-demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
+.PHONY: all deps build test layout-test demo workspace viewer-demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -140,7 +140,13 @@ fuzz-test: fuzz-build
 fuzz: FUZZ_SECONDS = 600
 fuzz: fuzz-test
 
-test: build tessel-test viewer-test fuzz-test
+# The layout: includes run only downward between rooms, no circles, no
+# room over a quarter of the C++ (rooms and floors in check/includes.py).
+layout-test:
+	@echo "== the layout: includes between rooms"
+	python3 check/includes.py -v
+
+test: build layout-test tessel-test viewer-test fuzz-test
 
 # The viewer on the moving test pattern, shown; headless: under Xvfb, with a screenshot.
 demo:
