@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test layout-test demo workspace viewer-demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
+.PHONY: all deps build test layout-test install-test viewer-package-test demo workspace viewer-demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -30,7 +30,9 @@ DEB_VIEWER := $(DEB_DEMO) libgtest-dev rosbash libnodeletlib-tools python3-rosma
   iproute2 libimage-view-dev
 # libFuzzer and the sanitizer runtimes for clang: clang only recommends them.
 DEB_FUZZ := clang libclang-rt-14-dev
-DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ)
+# The viewer's packages checked: lintian, and a fresh Debian root to install them in.
+DEB_PACKAGING := lintian debootstrap
+DEB := $(DEB_TESSEL) $(DEB_ARM64) $(DEB_VIEWER) $(DEB_FUZZ) $(DEB_PACKAGING)
 
 all: build
 
@@ -85,10 +87,11 @@ equalize-arm64:
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/webcam/equalize/cmake/aarch64-linux-gnu.cmake >/dev/null
 	cmake --build $(B)/equalize-arm64 -j$(JOBS)
 
-# Debian packages of tessel for amd64 and armhf, in build/packages. (CMake
-# picks the multiarch library directory itself only for native builds.)
+# Debian packages of tessel for amd64 and armhf, and of the viewer and
+# image_msgs for amd64, in build/packages. (CMake picks the multiarch library
+# directory itself only for native builds.)
 PKG_ARGS := -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release
-package: deps
+package: deps workspace
 	cmake -S tessel -B $(B)/tessel-pkg $(PKG_ARGS) >/dev/null
 	cmake --build $(B)/tessel-pkg -j$(JOBS)
 	cd $(B)/tessel-pkg && cpack >/dev/null
@@ -98,7 +101,20 @@ package: deps
 	cd $(B)/tessel-pkg-armhf && cpack >/dev/null
 	rm -rf $(B)/packages && mkdir -p $(B)/packages
 	cp $(B)/tessel-pkg/*.deb $(B)/tessel-pkg-armhf/*.deb $(B)/packages/
+	JOBS=$(JOBS) webcam/packaging/build-debs $(B)/ws/src $(B)/viewer-pkg $(B)/packages
 	@ls $(B)/packages
+
+# The viewer's packages: lintian, then installed, run and purged in a fresh
+# Debian 12 root (its debootstrap tarball kept in build/fresh-root).
+viewer-package-test: package
+	@echo "== orlin: the Debian packages, lintian and a fresh Debian 12 root"
+	cd $(B)/packages && lintian --fail-on error orlin_*.deb orlin-image-msgs_*.deb
+	webcam/packaging/fresh-root-test $(B)/packages $(B)/fresh-root
+
+# The viewer from a catkin install space alone, and an outside package on it.
+install-test: deps
+	@echo "== orlin: catkin_make install, then the install space alone"
+	/usr/bin/python3 webcam/test/install_space.py $(B)/install-check image_msgs webcam
 
 tessel-test: package
 	@echo "== tessel, Debian packages"
@@ -146,7 +162,7 @@ layout-test:
 	@echo "== the layout: includes between rooms"
 	python3 check/includes.py -v
 
-test: build layout-test tessel-test viewer-test fuzz-test
+test: build layout-test tessel-test viewer-test install-test viewer-package-test fuzz-test
 
 # The viewer on the moving test pattern, shown; headless: under Xvfb, with a screenshot.
 demo:
