@@ -1,6 +1,6 @@
 # make demo   set everything up and run the viewer on the built-in test pattern
 # make test   set everything up and run every test
-.PHONY: all deps build test layout-test install-test viewer-package-test demo workspace viewer-demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
+.PHONY: all deps build test layout-test install-test demo workspace viewer-demo clean package tessel tessel-test viewer viewer-test equalize-arm64 bench fuzz fuzz-build fuzz-test soak
 
 B := $(CURDIR)/build
 JOBS ?= 2
@@ -104,17 +104,19 @@ package: deps workspace
 	JOBS=$(JOBS) webcam/packaging/build-debs $(B)/ws/src $(B)/viewer-pkg $(B)/packages
 	@ls $(B)/packages
 
-# The viewer's packages: lintian, then installed, run and purged in a fresh
-# Debian 12 root (its debootstrap tarball kept in build/fresh-root).
-viewer-package-test: package
-	@echo "== orlin: the Debian packages, lintian and a fresh Debian 12 root"
+# The viewer as users install it: lintian on its .debs; the .debs
+# installed, run and purged in a fresh Debian 12 root (its debootstrap
+# tarball kept in build/fresh-root); and a catkin install space alone, with an
+# outside package built on it. The fresh root waits mostly on the mirror and
+# dpkg, the install space on the compiler: they run side by side.
+install-test: package
+	@echo "== orlin: lintian on the Debian packages"
 	cd $(B)/packages && lintian --fail-on error orlin_*.deb orlin-image-msgs_*.deb
-	webcam/packaging/fresh-root-test $(B)/packages $(B)/fresh-root
-
-# The viewer from a catkin install space alone, and an outside package on it.
-install-test: deps
-	@echo "== orlin: catkin_make install, then the install space alone"
-	/usr/bin/python3 webcam/test/install_space.py $(B)/install-check image_msgs webcam
+	@echo "== orlin: catkin_make install, then the install space alone; the .debs in a fresh Debian 12 root"
+	@webcam/packaging/fresh-root-test $(B)/packages $(B)/fresh-root >$(B)/fresh-root.log 2>&1 & root=$$!; \
+	/usr/bin/python3 webcam/test/install_space.py $(B)/install-check image_msgs webcam; space=$$?; \
+	wait $$root; fresh=$$?; echo "-- the .debs in a fresh Debian 12 root:"; cat $(B)/fresh-root.log; \
+	test $$space = 0 && test $$fresh = 0
 
 tessel-test: package
 	@echo "== tessel, Debian packages"
@@ -162,7 +164,7 @@ layout-test:
 	@echo "== the layout: includes between rooms"
 	python3 check/includes.py -v
 
-test: build layout-test tessel-test viewer-test install-test viewer-package-test fuzz-test
+test: build layout-test tessel-test viewer-test install-test fuzz-test
 
 # The viewer on the moving test pattern, shown; headless: under Xvfb, with a screenshot.
 demo:

@@ -10,11 +10,12 @@ int main(int argc, char **argv) {
   ros::init(argc, argv, "show_caller", ros::init_options::AnonymousName);
   ros::NodeHandle node;
   image_msgs::Image frame = image_msgs::ToImage(cv::Mat(2, 3, CV_8UC3, cv::Scalar(1, 2, 3)), "bgr");
-  webcam::show call;
-  if (frame.uint8_data.layout.dim.size() != 3 || !ros::service::call("webcam_show", call)) {
+  webcam::show::Request request;
+  webcam::show::Response response;
+  if (frame.uint8_data.layout.dim.size() != 3 || !ros::service::call("webcam_show", request, response)) {
     std::fprintf(stderr, "show_caller: webcam_show could not be called\n");
     return 1;
   }
-  std::fprintf(stderr, "show_caller: ok %d\n", call.response.ok);
-  return call.response.ok == 1 ? 0 : 1;
+  std::fprintf(stderr, "show_caller: ok %d\n", response.ok);
+  return response.ok == 1 ? 0 : 1;
 }
