@@ -40,10 +40,10 @@ def imports(path):
 
 def owner(module):
     """The Debian package holding the module, as dpkg -S says."""
-    spec = importlib.util.find_spec(module)
-    if spec is None or not spec.origin:
+    found = importlib.util.find_spec(module)
+    if found is None or not found.origin:
         sys.exit('pydeps: no module %s on this machine' % module)
-    path = os.path.realpath(spec.origin)
+    path = os.path.realpath(found.origin)
     out = subprocess.run(['dpkg', '-S', path], capture_output=True, text=True)
     if out.returncode != 0:
         sys.exit('pydeps: %s (%s) is in no Debian package' % (module, path))
