@@ -32,19 +32,22 @@ ROOMS = [
     ('fuzz', 5, ['webcam/fuzz/']),
     # tessel: the library, then tessel-smbus file by file
     ('tessel', 0, ['tessel/include/', 'tessel/src/', 'tessel/support/']),
+    ('pmbus formats', 0, ['tessel/pmbus/']),
     ('tool shared', 1, ['tessel/tools/tool.h', 'tessel/tools/tool_support.cpp']),
+    ('tool json', 1, ['tessel/tools/json.']),
     ('tool adapter', 2, ['tessel/tools/adapter.']),
     ('tool transactions', 3, ['tessel/tools/transactions.']),
     ('tool survey', 3, ['tessel/tools/survey.']),
-    ('tool args', 4, ['tessel/tools/args.']),
-    ('tool device', 4, ['tessel/tools/device.']),
-    ('tool main', 5, ['tessel/tools/tessel_smbus.cpp']),
-    ('tessel examples', 6, ['tessel/example/', 'tessel/board/', 'tessel/fuzz/']),
+    ('tool pmbus', 4, ['tessel/tools/pmbus.']),
+    ('tool args', 5, ['tessel/tools/args.']),
+    ('tool device', 5, ['tessel/tools/device.']),
+    ('tool main', 6, ['tessel/tools/tessel_smbus.cpp']),
+    ('tessel examples', 7, ['tessel/example/', 'tessel/board/', 'tessel/fuzz/']),
 ]
 
 # Where an include is looked for, as the builds set their include paths.
 SEARCH = ['webcam/src', 'webcam/include', 'webcam/equalize/include', 'image_msgs/include', 'tessel/include',
-          'tessel/support', 'tessel/tools']
+          'tessel/support', 'tessel/tools', 'tessel/pmbus']
 SOURCE = re.compile(r'\.(c|cc|cpp|h|hpp)$')
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 SHARE = 0.25

@@ -17,6 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -172,7 +176,7 @@ struct ToolRun {
 };
 
 // tessel-smbus (in the initramfs at /bin) with args, as a shell would run it.
-ToolRun Tool(std::initializer_list<const char *> args)
+ToolRun Tool(const std::vector<const char *> &args)
 {
     ToolRun run;
     int outPipe[2], errPipe[2];
@@ -279,6 +283,7 @@ void CommandLine()
          ""},
         {"tool: scan of the PMBus devices", {"scan", "3"}, 0, Grid({0x10, 0x11, 0x12, 0x13}), ""},
         {"tool: scan of the EEPROM's bus", {"scan", "7"}, 0, Grid({0x50}), ""},
+        {"tool: scan of the PMBus bus 4", {"scan", "4"}, 0, Grid({0x10, 0x40, 0x4e, 0x52}), ""},
         {"tool: scan of the sensor's bus", {"-y", "scan", "8"}, 0, Grid({0x4d}), ""},
         {"tool: list of the buses", {"list"}, 0, "i2c-7\ti2c       \t", "", true},
         {"tool: library lines only with --debug", {"--debug", "3", "0x33", "read-byte", "0x00"}, 1, "",
@@ -297,11 +302,166 @@ void DriverOwned()
         {"tool: a driver's EEPROM is refused", {"7", "0x50", "write-byte", "0x42", "0x33"}, 1, "",
          "address 0x50 on /dev/i2c-7 is owned by the kernel driver at24; -f"},
         {"tool: and forced", {"-f", "7", "0x50", "write-byte", "0x42", "0x33"}, 0, "", ""},
-        {"tool: and read back, forced", {"-f", "7", "0x50", "read-byte", "0x42"}, 0, "0x33\n", ""},
+        {"tool: and read back, forced, flags combined", {"-fy", "7", "0x50", "read-byte", "0x42"}, 0, "0x33\n", ""},
         // A 24c08 takes four addresses: at24 holds 0x51-0x53 as dummy clients.
         {"tool: scan shows the driver's addresses as UU", {"scan", "7"}, 0, Grid({}, {0x50, 0x51, 0x52, 0x53}), ""},
     };
     RunTool(cases, sizeof cases / sizeof cases[0]);
+}
+
+// What tessel-smbus pmbus printed for command on page (-1: the device has
+// no PAGE): the raw word and the value, or false when it gave none.
+bool Reading(const std::string &out, int page, const std::string &command, unsigned &raw, double &value)
+{
+    std::istringstream lines(out);
+    int at = -1;
+    for (std::string line; std::getline(lines, line);) {
+        if (sscanf(line.c_str(), "page %d", &at) == 1)
+            continue;
+        char name[32];
+        if (at == page && sscanf(line.c_str(), " %31s 0x%x %lf", name, &raw, &value) == 3 && command == name)
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::vector<std::string>> Table(const char *kind)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in("/pmbus-readings");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> row;
+        for (std::string w; words >> w;)
+            row.push_back(w);
+        if (!row.empty() && row[0] == kind)
+            rows.push_back(std::vector<std::string>(row.begin() + 1, row.end()));
+    }
+    return rows;
+}
+
+// The settable PMBus devices on bus 4: every reading qom-set gave them read
+// back by tessel-smbus pmbus within one step of its format.
+void PmbusReadings()
+{
+    std::map<std::string, std::string> out;  // by device id
+    for (const auto &d : Table("device")) {
+        if (d.size() < 3 || d[1] == "max31785")  // the fan controller is the kernel driver's case
+            continue;
+        std::vector<const char *> args = {"--no-pec", "pmbus", "4", d[2].c_str()};
+        for (size_t i = 3; i < d.size(); i++)
+            args.push_back(d[i].c_str());
+        const ToolRun run = Tool(args);
+        Report(run.status == 0, ("pmbus: " + d[1] + " at 4 " + d[2] + " read out").c_str(), "exit %d, stderr '%s'",
+               run.status, run.err.c_str());
+        out[d[0]] = run.out;
+        if (d[0] == "hsc") {
+            // Identity and status as the device holds them: the same word a
+            // plain read gets.
+            const ToolRun word = Tool({"4", d[2].c_str(), "read-word", "0x79"});
+            unsigned status = 0;
+            const bool id = run.out.find("MFR_ID               \"ADI\"") != std::string::npos &&
+                      run.out.find("MFR_MODEL            \"ADM1272-A1\"") != std::string::npos;
+            const bool st = sscanf(word.out.c_str(), "0x%x", &status) == 1 &&
+                            run.out.find("STATUS_WORD          " + word.out.substr(0, 6)) != std::string::npos;
+            Report(id && st, "pmbus: adm1272 identity and STATUS_WORD", "STATUS_WORD by read-word %s",
+                   word.out.c_str());
+        }
+    }
+    for (const auto &r : Table("reading")) {
+        if (r.size() < 7)
+            continue;
+        unsigned raw = 0;
+        double value = NAN;
+        const double want = atof(r[5].c_str()), step = atof(r[6].c_str());
+        const bool got = Reading(out[r[0]], atoi(r[3].c_str()), r[4], raw, value);
+        Report(got && std::fabs(value - want) <= step, ("pmbus: " + r[0] + " " + r[4] + " page " + r[3]).c_str(),
+               "raw 0x%04x, ours %.6g, qom-set %s = %s (%.6g within %.4g)", raw, value, r[1].c_str(), r[2].c_str(),
+               want, step);
+    }
+}
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+void WriteFile(const char *path, const char *text)
+{
+    const int fd = open(path, O_WRONLY);
+    const ssize_t n = fd < 0 ? -1 : write(fd, text, strlen(text));
+    if (n < 0)
+        printf("board: cannot write '%s' to %s: %s\n", text, path, strerror(errno));
+    if (fd >= 0)
+        close(fd);
+}
+
+bool LoadModule(const char *path);
+
+// QEMU's max31785 beside the kernel's own max31785 driver: while the driver
+// holds it, the tool refuses it (the kernel's EBUSY, with sysfs and without)
+// and a scan shows UU; its hwmon readings, then ours once it is unbound.
+void KernelDriver()
+{
+    if (!LoadModule("/modules/pmbus_core.ko") || !LoadModule("/modules/max31785.ko"))
+        return;
+    WriteFile("/sys/bus/i2c/devices/i2c-4/new_device", "max31785 0x52");
+    const std::string hwmon = "/sys/bus/i2c/devices/4-0052/hwmon/hwmon0/";
+    for (int tries = 0; tries < 50 && access((hwmon + "fan1_input").c_str(), F_OK) != 0; tries++)
+        usleep(100000);
+    // fan1-6 are pages 0-5, temp1-11 pages 6-16, in1-6 pages 17-22.
+    struct Row {
+        std::string file;
+        int page;
+        const char *command;
+        double scale;  // hwmon units per unit of ours
+        double step;
+        std::string kernel;
+    };
+    std::vector<Row> rows;
+    for (int k = 1; k <= 6; k++)
+        rows.push_back({"fan" + std::to_string(k) + "_input", k - 1, "READ_FAN_SPEED_1", 1, 1, ""});
+    for (int k = 1; k <= 11; k++)
+        rows.push_back({"temp" + std::to_string(k) + "_input", k + 5, "READ_TEMPERATURE_1", 1000, 10, ""});
+    for (int k = 1; k <= 6; k++)
+        rows.push_back({"in" + std::to_string(k) + "_input", k + 16, "READ_VOUT", 1000, 1, ""});
+    for (Row &row : rows)
+        row.kernel = Slurp(hwmon + row.file);
+
+    const ToolCase owned[] = {
+        {"tool: the kernel driver's max31785 is refused", {"pmbus", "4", "0x52"}, 1, "",
+         "address 0x52 on /dev/i2c-4 is owned by the kernel driver max31785; -f"},
+        {"tool: scan shows it as UU", {"scan", "4"}, 0, Grid({0x10, 0x40, 0x4e}, {0x52}), ""},
+    };
+    RunTool(owned, sizeof owned / sizeof owned[0]);
+    // No sysfs (an initramfs that mounts none): the kernel still says so.
+    umount("/sys");
+    const ToolCase blind[] = {
+        {"tool: without sysfs still refused", {"4", "0x52", "read-word", "0x90"}, 1, "",
+         "address 0x52 on /dev/i2c-4 is owned by a kernel driver; -f"},
+        {"tool: without sysfs scan shows UU", {"scan", "4"}, 0, Grid({0x10, 0x40, 0x4e}, {0x52}), ""},
+    };
+    RunTool(blind, sizeof blind / sizeof blind[0]);
+    mount("sysfs", "/sys", "sysfs", 0, nullptr);
+
+    WriteFile("/sys/bus/i2c/drivers/max31785/unbind", "4-0052");
+    const ToolRun run = Tool({"--no-pec", "pmbus", "4", "0x52", "--page", "all", "--coefficients", "fan=1,0,0",
+                              "--coefficients", "temp=1,0,2", "--coefficients", "vout=1,0,3"});
+    Report(run.status == 0, "pmbus: max31785 read out, every page", "exit %d, stderr '%s'", run.status,
+           run.err.c_str());
+    for (const Row &row : rows) {
+        unsigned raw = 0;
+        double value = NAN;
+        const bool got = Reading(run.out, row.page, row.command, raw, value);
+        const bool kernel = !row.kernel.empty();
+        Report(got && kernel && std::fabs(value * row.scale - atof(row.kernel.c_str())) <= row.step,
+               ("pmbus: max31785 page " + std::to_string(row.page) + " " + row.command + " vs " + row.file).c_str(),
+               "raw 0x%04x, ours %.6g, kernel driver %s", raw, value * row.scale,
+               kernel ? row.kernel.c_str() : "(no file)");
+    }
 }
 
 bool LoadModule(const char *path)
@@ -351,6 +511,8 @@ int main()
         Eeprom();
         TemperatureSensor();
         Pmbus();
+        PmbusReadings();
+        KernelDriver();
         if (LoadModule("/modules/at24.ko"))  // last: the EEPROM cases before want it free
             DriverOwned();
     } else {

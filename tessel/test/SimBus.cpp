@@ -35,7 +35,14 @@ Bytes Answer(Device &dev, uint16_t addr, const Bytes &wr, uint16_t len)
     }
     const uint8_t cmd = wr[0];
     auto block = dev.blocks.find(cmd);
-    if (block != dev.blocks.end()) {
+    auto word = dev.words.find(cmd);
+    auto byte = dev.bytes.find(cmd);
+    if (byte != dev.bytes.end()) {
+        out.push_back(byte->second);
+    } else if (word != dev.words.end()) {
+        out.push_back(uint8_t(word->second));
+        out.push_back(uint8_t(word->second >> 8));
+    } else if (block != dev.blocks.end()) {
         const Bytes &data = block->second;
         const unsigned count = dev.countOverride >= 0 ? unsigned(dev.countOverride) : data.size();
         out.push_back(uint8_t(count));
@@ -63,6 +70,8 @@ bool Accept(Device &dev, uint16_t addr, Bytes wr, bool readFollows)
     if (wr.empty())
         return true;
     const uint8_t cmd = wr[0];
+    if (std::find(dev.nacks.begin(), dev.nacks.end(), cmd) != dev.nacks.end())
+        return false;
     if (dev.pec && !readFollows && wr.size() > 1) {
         const uint8_t sent = wr.back();
         wr.pop_back();
@@ -111,7 +120,15 @@ int SimBus::ioctl(unsigned long request, unsigned long arg)
             errno = EINVAL;
             return -1;
         }
+        if (std::find(owned.begin(), owned.end(), uint16_t(arg)) != owned.end()) {
+            errno = EBUSY;
+            return -1;
+        }
         slaveAddr = long(arg);
+        return 0;
+    }
+    if (request == I2C_FUNCS) {
+        *reinterpret_cast<unsigned long *>(arg) = funcs;
         return 0;
     }
     if (request == I2C_RDWR)
@@ -150,7 +167,22 @@ int SimBus::rdwr(i2c_rdwr_ioctl_data *data)
         Device &dev = found->second;
         if (m.flags & I2C_M_RD) {
             const Bytes wr = i > 0 ? transfers.back()[i - 1].bytes : Bytes{};
-            const Bytes out = Answer(dev, m.addr, wr, m.len);
+            Bytes out = Answer(dev, m.addr, wr, m.len);
+            if (m.flags & I2C_M_RECV_LEN) {
+                // i2c-dev's rule: buf[0] the bytes besides the data, room for 32.
+                if (!(funcs & I2C_FUNC_SMBUS_READ_BLOCK_DATA) || m.len < m.buf[0] + I2C_SMBUS_BLOCK_MAX ||
+                    m.buf[0] < 1) {
+                    errno = EINVAL;
+                    return -1;
+                }
+                const unsigned extra = m.buf[0];
+                out = Answer(dev, m.addr, wr, uint16_t(1 + I2C_SMBUS_BLOCK_MAX + 1));
+                if (out[0] > I2C_SMBUS_BLOCK_MAX) {
+                    errno = EPROTO;
+                    return -1;
+                }
+                out.resize(out[0] + extra);
+            }
             std::copy(out.begin(), out.end(), m.buf);
             transfers.back()[i].bytes = out;
         } else {

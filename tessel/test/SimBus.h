@@ -7,6 +7,7 @@
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -32,7 +33,11 @@ struct Device {
     bool pec = false;                   // checks written PEC, sends PEC on reads
     std::array<uint8_t, 256> regs{};    // plain registers
     std::map<uint8_t, Bytes> blocks;    // block registers by command
+    // PMBus-style commands: a byte or a word (low byte first), then the PEC.
+    std::map<uint8_t, uint8_t> bytes;
+    std::map<uint8_t, uint16_t> words;
     uint8_t pointer = 0;                // register pointer for raw reads
+    std::vector<uint8_t> nacks;         // commands it does not have: it NACKs them
 
     // Faults, each for every transfer until cleared.
     int countOverride = -1;   // block count byte sent instead of the true count
@@ -54,6 +59,12 @@ public:
     // Adapter faults for the next transfers.
     int failErrno = 0;   // I2C_RDWR fails with this errno
     int shortBy = 0;     // I2C_RDWR reports this many fewer messages done
+
+    // The adapter's I2C_FUNCS, and the addresses a kernel driver holds
+    // (I2C_SLAVE answers EBUSY). A read with I2C_M_RECV_LEN ends at the
+    // device's count, as the kernel's adapters do.
+    unsigned long funcs = I2C_FUNC_I2C | I2C_FUNC_SMBUS_QUICK | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
+    std::vector<uint16_t> owned;
 
     std::vector<std::vector<BusMsg>> transfers;  // one entry per I2C_RDWR
     int ioctls = 0;                              // every ioctl on fd()

@@ -69,6 +69,14 @@ std::string DriverAt(const Bus &bus, unsigned address)
     return name ? name + 1 : target;
 }
 
+std::string Owner(int fd, const Bus &bus, unsigned address)
+{
+    if (ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(address)) == 0 || errno != EBUSY)
+        return "";
+    const std::string driver = DriverAt(bus, address);
+    return driver.empty() ? "a kernel driver" : "the kernel driver " + driver;
+}
+
 int OpenForI2c(const Bus &bus)
 {
     const int fd = open(bus.device.c_str(), O_RDWR);

@@ -14,6 +14,12 @@ Bus BusOf(const std::string &device);
 // The kernel driver bound to address on bus (sysfs), or "".
 std::string DriverAt(const Bus &bus, unsigned address);
 
+// Who owns address on fd's bus: "" when no kernel driver does. The kernel
+// decides (I2C_SLAVE refused with EBUSY, which counts drivers behind a mux
+// too, and needs no sysfs); sysfs only names the driver, "a kernel driver"
+// where it cannot.
+std::string Owner(int fd, const Bus &bus, unsigned address);
+
 // The adapter's name as sysfs gives it, or "".
 std::string AdapterName(int number);
 

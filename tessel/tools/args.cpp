@@ -1,11 +1,13 @@
 // tessel-smbus's command line, taken apart before any bus traffic.
 #include "args.h"
 
+#include "pmbus.h"
 #include "tool.h"
 
 #include <Log.h>
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -94,29 +96,104 @@ void ParseTransaction(int argc, char **argv, int i, Request &r)
     }
 }
 
+// --page N|all.
+void ParsePage(const char *text, Request &r)
+{
+    r.page = !strcmp(text, "all") ? kPageAll : int(Number(text, 0xFF, "page (0-255, or all)"));
+}
+
+// --coefficients QUANTITY=M,B,R: DIRECT's m, b and R for one quantity.
+void ParseCoefficients(const char *text, Request &r)
+{
+    const char *eq = strchr(text, '=');
+    long v[3];
+    int used = 0;
+    if (!eq || sscanf(eq + 1, "%ld,%ld,%ld%n", &v[0], &v[1], &v[2], &used) != 3 || eq[1 + used] != 0)
+        Refuse(std::string("malformed coefficients '") + text + "' (QUANTITY=M,B,R, as vin=4062,0,-2)");
+    const std::string quantity(text, eq);
+    if (!KnownQuantity(quantity))
+        Refuse("no quantity '" + quantity + "' (" + QuantityNames() + ")");
+    if (v[0] == 0 || v[0] < -32768 || v[0] > 32767 || v[1] < -32768 || v[1] > 32767 || v[2] < -128 || v[2] > 127)
+        Refuse(std::string("coefficients '") + text + "' out of range (m a non-zero word, b a word, R a byte)");
+    r.coefficients.push_back({quantity, {int(v[0]), int(v[1]), int(v[2])}});
+}
+
+// The option at argv[i] (its value at argv[i + 1] for the ones that take
+// one); returns how many words it took, 0 when argv[i] is no option.
+int ParseOption(int argc, char **argv, int i, Request &r)
+{
+    const char *o = argv[i];
+    if (o[0] != '-' || !o[1])
+        return 0;
+    if (o[1] != '-') {  // short flags, combined as i2c-tools takes them: -fy, -ya
+        for (const char *f = o + 1; *f; f++) {
+            if (*f == 'a')
+                r.all = true;
+            else if (*f == 'f')
+                r.force = true;
+            else if (*f != 'y')  // i2c-tools' "no prompt": this tool never prompts
+                Refuse(std::string("unknown option '-") + *f + "'" + (o[2] ? std::string(" in '") + o + "'" : ""));
+        }
+        return 1;
+    }
+    const char *eq = strchr(o, '=');
+    const std::string name = eq ? std::string(o, eq) : o;
+    if (name == "--page" || name == "--coefficients") {
+        const char *value = eq ? eq + 1 : i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!value)
+            Refuse(name + " needs a value");
+        (name == "--page" ? ParsePage : ParseCoefficients)(value, r);
+        return eq ? 1 : 2;
+    }
+    if (eq)
+        Refuse(std::string("option '") + name + "' takes no value");
+    if (name == "--pec")
+        r.pec = true;
+    else if (name == "--no-pec")
+        r.noPec = true;
+    else if (name == "--json")
+        r.json = true;
+    else if (name == "--debug")
+        gLibraryLines = true, gDebug = 1;
+    else
+        Refuse("unknown option '" + name + "'");
+    return 1;
+}
+
 }  // namespace
 
 Request Parse(int argc, char **argv)
 {
     Request r;
     int i = 1;
-    for (; i < argc && argv[i][0] == '-' && argv[i][1]; i++) {
-        if (!strcmp(argv[i], "--pec"))
-            r.pec = true;
-        else if (!strcmp(argv[i], "-a"))
-            r.all = true;
-        else if (!strcmp(argv[i], "-f"))
-            r.force = true;
-        else if (!strcmp(argv[i], "--debug"))
-            gLibraryLines = true, gDebug = 1;
-        else if (strcmp(argv[i], "-y") != 0)  // i2c-tools' "no prompt": this tool never prompts
-            Refuse(std::string("unknown option '") + argv[i] + "'");
-    }
+    while (i < argc)
+        if (const int took = ParseOption(argc, argv, i, r))
+            i += took;
+        else
+            break;
+    if (r.pec && r.noPec)
+        Refuse("--pec and --no-pec together");
     const std::string verb = i < argc ? argv[i] : "";
+    if (verb != "pmbus" && (r.noPec || r.page != kPageAsFound || !r.coefficients.empty()))
+        Refuse("--no-pec, --page and --coefficients are pmbus's");
     if (verb == "list") {
         if (argc - i != 1)
             Refuse("list takes nothing more");
         r.mode = Mode::List;
+    } else if (verb == "pmbus") {
+        if (argc - i < 3)
+            Refuse("pmbus takes a bus and an address");
+        r.mode = Mode::Pmbus;
+        const char *bus = argv[i + 1];
+        for (int k = i + 3; k < argc;)
+            if (const int took = ParseOption(argc, argv, k, r))
+                k += took;
+            else
+                Refuse(std::string("pmbus takes options after the address, not '") + argv[k] + "'");
+        if (r.pec && r.noPec)
+            Refuse("--pec and --no-pec together");
+        r.address = ParseAddress(argv[i + 2], r.all);
+        r.bus = ParseBus(bus);
     } else if (verb == "scan") {
         if (argc - i != 2)
             Refuse("scan takes a bus");

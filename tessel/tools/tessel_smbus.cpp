@@ -16,6 +16,7 @@ const char kUsageText[] =
     "       tessel-smbus [-a] scan BUS\n"
     "       tessel-smbus [OPTIONS] dump BUS ADDRESS [FIRST-LAST]\n"
     "       tessel-smbus list\n"
+    "       tessel-smbus [OPTIONS] pmbus BUS ADDRESS [--page N|all] [--coefficients Q=M,B,R]...\n"
     "\n"
     "One SMBus transaction on BUS (/dev/i2c-N or N) with the 7-bit ADDRESS.\n"
     "Numbers are decimal, or hex with 0x.\n"
@@ -26,6 +27,8 @@ const char kUsageText[] =
     "  -f      force access to an address that a kernel driver owns (refused\n"
     "          without it, before any bus traffic: the driver may be mid-transaction)\n"
     "  -y      accepted and ignored: tessel-smbus never asks for confirmation\n"
+    "          (short flags combine: -fy, -ya)\n"
+    "  --json  one JSON object on stdout instead of the text\n"
     "  --debug the library's own lines (and traces) on stderr too\n"
     "\n"
     "transactions:\n"
@@ -44,8 +47,18 @@ const char kUsageText[] =
     "\n"
     "scan: the addresses that answer, as i2cdetect shows them (-- none, UU owned\n"
     "by a kernel driver); a quick write, or a one-byte read at 0x30-0x37 and\n"
-    "0x50-0x5f. dump: registers FIRST to LAST (default 0x00-0xff), one Read Byte\n"
+    "0x50-0x5f (a read everywhere on an adapter without quick writes; ?? a probe\n"
+    "that failed otherwise than by no acknowledge, and exit 1). dump: registers FIRST to LAST (default 0x00-0xff), one Read Byte\n"
     "Data each, as i2cdump shows them (XX no answer). list: the buses.\n"
+    "\n"
+    "pmbus: a PMBus device's identity, CAPABILITY, VOUT_MODE, STATUS_WORD and the\n"
+    "status bytes it points to, and its telemetry (READ_VIN ... READ_PIN), each\n"
+    "decoded (LINEAR11, LINEAR16 with VOUT_MODE's exponent, DIRECT, IEEE half)\n"
+    "with the raw word beside it. Reads only, and PAGE, put back as found.\n"
+    "  --page N|all      that page, or every page (default: the page it is on)\n"
+    "  --coefficients Q=M,B,R  DIRECT's m, b, R for quantity Q (vin, iin, vout,\n"
+    "                    iout, temp, fan, pout, pin); else the device's COEFFICIENTS\n"
+    "  --pec / --no-pec  check PEC or not (default: as CAPABILITY bit 7 says)\n"
     "\n"
     "exit status: 0 done; 1 no acknowledge or other bus error, an address a\n"
     "driver owns, an adapter that cannot run plain I2C; 2 usage;\n"
@@ -57,7 +70,8 @@ const char kUsageText[] =
     "  tessel-smbus 3 0x10 block-read 0x99        PMBus MFR_ID\n"
     "  tessel-smbus 7 0x50 write-byte 0x20 0x5a   one EEPROM byte\n"
     "  tessel-smbus scan 3                        what answers on bus 3\n"
-    "  tessel-smbus dump 8 0x4d 0x00-0x0f         a sensor's first 16 registers\n";
+    "  tessel-smbus dump 8 0x4d 0x00-0x0f         a sensor's first 16 registers\n"
+    "  tessel-smbus pmbus 3 0x10 --coefficients vin=4062,0,-2   a hot-swap controller\n";
 
 }  // namespace
 
@@ -77,9 +91,9 @@ int main(int argc, char **argv)
     }
     switch (r.mode) {
     case Mode::List:
-        return List();
+        return List(r.json);
     case Mode::Scan:
-        return Scan(r.bus, r.all);
+        return Scan(r.bus, r.all, r.json);
     default:
         return Run(r);
     }

@@ -1,6 +1,7 @@
 // The transaction table, and the printing of what a transaction read.
 #include "transactions.h"
 
+#include "json.h"
 #include "tool.h"
 
 #include <errno.h>
@@ -59,34 +60,62 @@ const Transaction *FindTransaction(const char *name)
     return nullptr;
 }
 
+void PutDevice(Json &json, const Request &r)
+{
+    json.Put("bus", r.bus.device).Put("address", r.address);
+}
+
 int Report(const Request &r, const Reply &reply, int rc, int err)
 {
-    if (rc == -1) {
-        const bool nack = err == ENXIO || err == EREMOTEIO;
+    const bool nack = rc == -1 && (err == ENXIO || err == EREMOTEIO);
+    if (rc == -1)
         fprintf(stderr, "tessel-smbus: %s at 0x%02x on %s: %s\n", nack ? "no acknowledge" : "bus error", r.address,
                 r.bus.device.c_str(), strerror(err));
-        return kBusError;
-    }
-    switch (r.t->prints) {
-    case Prints::Byte:
-        printf("0x%02x\n", reply.in[0]);
-        break;
-    case Prints::Word:
-        printf("0x%04x\n", reply.in[0] | reply.in[1] << 8);
-        break;
-    case Prints::Block:
-        PrintBytes(reply.in, reply.count);
-        break;
-    case Prints::Nothing:
-        break;
-    }
-    if (rc == EMSGSIZE) {
+    else if (rc == EMSGSIZE)
         fprintf(stderr, "tessel-smbus: the device's count was larger than %d bytes\n", I2C_TRANSFER_MAX_DATA);
-        return kCountTooLarge;
-    }
-    if (rc == EBADMSG) {
+    else if (rc == EBADMSG)
         fprintf(stderr, "tessel-smbus: PEC mismatch: what was read is printed, but it may be corrupt\n");
-        return kPecMismatch;
+    const int status = rc == -1 ? kBusError : rc == EMSGSIZE ? kCountTooLarge : rc == EBADMSG ? kPecMismatch : kDone;
+    const bool read = rc != -1 && r.t->prints != Prints::Nothing;
+    if (r.json) {
+        Json json;
+        json.Object();
+        PutDevice(json, r);
+        json.Put("transaction", r.t->name);
+        if (r.t->command)
+            json.Put("command", unsigned(r.cmd));
+        json.Put("pec", r.pec).Put("exit", status);
+        json.Put("outcome", rc == -1 ? (nack ? "no acknowledge" : "bus error")
+                            : rc == EMSGSIZE ? "count too large" : rc == EBADMSG ? "pec mismatch" : "done");
+        if (rc == -1)
+            json.Put("error", strerror(err));
+        if (read && r.t->prints == Prints::Byte)
+            json.Put("byte", unsigned(reply.in[0]));
+        if (read && r.t->prints == Prints::Word)
+            json.Put("word", unsigned(reply.in[0] | reply.in[1] << 8));
+        if (read && r.t->prints == Prints::Block) {
+            json.Put("count", unsigned(reply.count)).Array("bytes");
+            for (unsigned k = 0; k < reply.count; k++)
+                json.Put(nullptr, unsigned(reply.in[k]));
+            json.Close();
+        }
+        printf("%s\n", json.Close().Text().c_str());
+        return status;
     }
-    return kDone;
+    if (read) {
+        switch (r.t->prints) {
+        case Prints::Byte:
+            printf("0x%02x\n", reply.in[0]);
+            break;
+        case Prints::Word:
+            printf("0x%04x\n", reply.in[0] | reply.in[1] << 8);
+            break;
+        case Prints::Block:
+            PrintBytes(reply.in, reply.count);
+            break;
+        case Prints::Nothing:
+            break;
+        }
+    }
+    return status;
 }

@@ -5,9 +5,12 @@
 #include "adapter.h"
 
 #include <i2c.h>
+#include <pmbus_format.h>
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 // What a transaction takes after its command code, and what it prints.
@@ -15,7 +18,10 @@ enum class Takes { Nothing, Byte, Word, Bytes, Length };
 enum class Prints { Nothing, Byte, Word, Block };
 
 // What a call does: one transaction, or a look at a whole bus.
-enum class Mode { Transaction, Scan, Dump, List };
+enum class Mode { Transaction, Scan, Dump, List, Pmbus };
+
+// pmbus --page: the page the device is on, or every page it has.
+constexpr int kPageAsFound = -1, kPageAll = -2;
 
 struct Request;
 
@@ -41,7 +47,9 @@ struct Request {
     Mode mode = Mode::Transaction;
     Bus bus;
     unsigned address = 0;
-    bool pec = false, all = false, force = false;
+    bool pec = false, noPec = false, all = false, force = false, json = false;
+    int page = kPageAsFound;  // pmbus
+    std::vector<std::pair<std::string, pmbus::Coefficients>> coefficients;  // pmbus, by quantity
     unsigned first = 0x00, last = 0xff;  // dump
     const Transaction *t = nullptr;
     uint8_t cmd = 0;
@@ -56,6 +64,11 @@ struct Request {
 // The transaction of that name, or null.
 const Transaction *FindTransaction(const char *name);
 
-// Prints what r's transaction read and says what went wrong: rc as the
-// library returned it, err the errno it left. Returns the exit status.
+// Prints what r's transaction read (one JSON object with --json) and says
+// what went wrong: rc as the library returned it, err the errno it left.
+// Returns the exit status.
 int Report(const Request &r, const Reply &reply, int rc, int err);
+
+// The head of a JSON answer about r's device: bus and address.
+class Json;
+void PutDevice(Json &json, const Request &r);
