@@ -51,5 +51,12 @@ tool=$sim
 export TESSEL_SIM_FUNCS=0x0eff0000
 check 1 'is an SMBus-only adapter' /dev/null 0x10 read-byte 0
 check 1 'is an SMBus-only adapter' scan /dev/null
+# Plain I2C without quick writes: the scan probes by reads, and says so; the
+# probes then fail otherwise than by no acknowledge (/dev/null runs no
+# transfer), which it names and exits 1 for, rather than an empty grid.
+export TESSEL_SIM_FUNCS=0x00000001
+check 1 'sends no quick writes; probing every address by a one-byte read' scan /dev/null
+check 1 'the scan cannot say what is there' scan /dev/null
+check 1 '"failed":\[8,9,10' --json scan /dev/null
 echo "$pass passed, $fail failed"
 [ "$fail" -eq 0 ]

@@ -104,6 +104,25 @@ TEST(ToolArgs, TakesFlagsAndVerbs)
     const Request range = ParseLine("dump /dev/null 0x50 0x10-0x10");
     EXPECT_EQ(range.first, 0x10u);
     EXPECT_EQ(range.last, 0x10u);
+
+    // Short flags combine, as i2c-tools takes them.
+    for (const char *line : {"-fya /dev/null 0x03 read-byte 0", "-ya -f /dev/null 0x03 read-byte 0"}) {
+        const Request combined = ParseLine(line);
+        EXPECT_TRUE(combined.force && combined.all) << line;
+    }
+    EXPECT_TRUE(ParseLine("--json list").json);
+
+    const Request pmbus = ParseLine("--no-pec pmbus /dev/null 0x10 --page=all --coefficients vin=4062,0,-2 "
+                                    "--coefficients iout=198,-20480,-1 --json");
+    EXPECT_EQ(pmbus.mode, Mode::Pmbus);
+    EXPECT_TRUE(pmbus.noPec && pmbus.json);
+    EXPECT_EQ(pmbus.page, kPageAll);
+    ASSERT_EQ(pmbus.coefficients.size(), 2u);
+    EXPECT_EQ(pmbus.coefficients[1].first, "iout");
+    EXPECT_EQ(pmbus.coefficients[1].second.b, -20480);
+    EXPECT_EQ(pmbus.coefficients[1].second.R, -1);
+    EXPECT_EQ(ParseLine("pmbus /dev/null 0x10 --page 3").page, 3);
+    EXPECT_EQ(ParseLine("pmbus /dev/null 0x10").page, kPageAsFound);
 }
 
 TEST(ToolArgs, RefusesWithTheReason)
@@ -141,6 +160,18 @@ TEST(ToolArgs, RefusesWithTheReason)
         {"dump /dev/null 0x50 0-0x100", "last register '0x100' is too large"},
         {"4711 0x10 read-byte 0", "no device node /dev/i2c-4711"},
         {"/no/such/node 0x10 read-byte 0", "no device node /no/such/node"},
+        {"-fz /dev/null 0x10 read-byte 0", "unknown option '-z' in '-fz'"},
+        {"--pec --no-pec pmbus /dev/null 0x10", "--pec and --no-pec together"},
+        {"--page 1 /dev/null 0x10 read-byte 0", "--no-pec, --page and --coefficients are pmbus's"},
+        {"pmbus /dev/null", "pmbus takes a bus and an address"},
+        {"pmbus /dev/null 0x10 0x20", "pmbus takes options after the address, not '0x20'"},
+        {"pmbus /dev/null 0x10 --page", "--page needs a value"},
+        {"pmbus /dev/null 0x10 --page 256", "page (0-255, or all) '256' is too large"},
+        {"pmbus /dev/null 0x10 --coefficients vin=1,2", "malformed coefficients 'vin=1,2'"},
+        {"pmbus /dev/null 0x10 --coefficients volts=1,0,0", "no quantity 'volts' (vin, iin, vout"},
+        {"pmbus /dev/null 0x10 --coefficients vin=0,0,0", "coefficients 'vin=0,0,0' out of range"},
+        {"pmbus /dev/null 0x10 --coefficients vin=1,0,200", "coefficients 'vin=1,0,200' out of range"},
+        {"--json=1 list", "option '--json' takes no value"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(RefusalOf(c.line).rfind(c.why, 0), 0u) << c.line << " -> " << RefusalOf(c.line);
