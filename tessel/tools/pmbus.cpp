@@ -325,21 +325,22 @@ void Session::FaultCheck(Item &item)
 // device answers it, says whether it has the command.
 void Session::Query(Item &item)
 {
-    if (!item.read || item.raw != 0xFFFF || queryAnswers_ == 0)
+    if (!item.read || item.raw != 0xFFFF)
         return;
-    uint8_t answer[1] = {}, count = 0;
-    const int rc = I2cProcessBlock(fd_, kQuery, &item.code, 1, answer, sizeof answer, &count);
-    const bool answered = (rc == 0 || rc == EBADMSG) && count == 1;
-    if (!answered) {
+    if (queryAnswers_ != 0) {
+        uint8_t answer[1] = {}, count = 0;
+        const int rc = I2cProcessBlock(fd_, kQuery, &item.code, 1, answer, sizeof answer, &count);
+        if ((rc == 0 || rc == EBADMSG) && count == 1) {
+            queryAnswers_ = 1;
+            if (!(answer[0] & 0x80)) {
+                item.unsupported = "QUERY says the device has no such command";
+                item.read = false;
+            }
+            return;
+        }
         queryAnswers_ = 0;
-        item.note = "all ones: a reading the device may not have (it raised no fault and answers no QUERY)";
-        return;
     }
-    queryAnswers_ = 1;
-    if (!(answer[0] & 0x80)) {
-        item.unsupported = "QUERY says the device has no such command";
-        item.read = false;
-    }
+    item.note = "all ones: a reading the device may not have (it raised no fault and answers no QUERY)";
 }
 
 // DIRECT's coefficients for a reading: the command line's, else the
