@@ -1,4 +1,4 @@
-// PMBus number formats: the arithmetic as the PMBus specification states it,
+// PMBus number formats: the arithmetic as PMBus defines it,
 // in doubles (every value of the formats is exact in one, but DIRECT's
 // division by m).
 #include "pmbus_format.h"
