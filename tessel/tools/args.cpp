@@ -171,8 +171,6 @@ Request Parse(int argc, char **argv)
             i += took;
         else
             break;
-    if (r.pec && r.noPec)
-        Refuse("--pec and --no-pec together");
     const std::string verb = i < argc ? argv[i] : "";
     if (verb != "pmbus" && (r.noPec || r.page != kPageAsFound || !r.coefficients.empty()))
         Refuse("--no-pec, --page and --coefficients are pmbus's");
@@ -190,8 +188,6 @@ Request Parse(int argc, char **argv)
                 k += took;
             else
                 Refuse(std::string("pmbus takes options after the address, not '") + argv[k] + "'");
-        if (r.pec && r.noPec)
-            Refuse("--pec and --no-pec together");
         r.address = ParseAddress(argv[i + 2], r.all);
         r.bus = ParseBus(bus);
     } else if (verb == "scan") {
@@ -217,5 +213,7 @@ Request Parse(int argc, char **argv)
         ParseTransaction(argc, argv, i, r);
         r.bus = ParseBus(bus);
     }
+    if (r.pec && r.noPec)
+        Refuse("--pec and --no-pec together");
     return r;
 }

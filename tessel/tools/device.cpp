@@ -79,16 +79,13 @@ int Run(const Request &r)
     }
     int status;
     if (r.mode == Mode::Pmbus) {
-        status = Pmbus(fd, r);
-    } else if (r.mode == Mode::Dump) {
-        I2cSetSlaveAddress(fd, I2C_Addr_t(r.address), r.pec);
-        status = Dump(fd, r);
+        status = Pmbus(fd, r);  // it sets PEC as the device's CAPABILITY says
     } else {
         I2cSetSlaveAddress(fd, I2C_Addr_t(r.address), r.pec);
         Reply reply;
-        const int rc = r.t->run(fd, r, reply);
+        const int rc = r.mode == Mode::Dump ? 0 : r.t->run(fd, r, reply);
         const int err = errno;
-        status = Report(r, reply, rc, err);
+        status = r.mode == Mode::Dump ? Dump(fd, r) : Report(r, reply, rc, err);
     }
     close(fd);
     return status;

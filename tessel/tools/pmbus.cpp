@@ -228,6 +228,7 @@ private:
     Item ReadBlock(uint8_t code, const char *name);
     void FaultCheck(Item &item);
     void Query(Item &item);
+    std::optional<pmbus::Coefficients> Given(Quantity q) const;
     std::optional<pmbus::Coefficients> CoefficientsFor(const Telemetry &t);
     void Decode(Item &item, const Telemetry &t);
     void Status(Page &page);
@@ -343,13 +344,21 @@ void Session::Query(Item &item)
     item.note = "all ones: a reading the device may not have (it raised no fault and answers no QUERY)";
 }
 
+// The coefficients the command line gives for a quantity.
+std::optional<pmbus::Coefficients> Session::Given(Quantity q) const
+{
+    for (const auto &[name, c] : r_.coefficients)
+        if (name == kQuantities[q].key)
+            return c;
+    return std::nullopt;
+}
+
 // DIRECT's coefficients for a reading: the command line's, else the
 // device's own COEFFICIENTS where it answers it.
 std::optional<pmbus::Coefficients> Session::CoefficientsFor(const Telemetry &t)
 {
-    for (const auto &[name, c] : r_.coefficients)
-        if (name == kQuantities[t.quantity].key)
-            return c;
+    if (auto c = Given(t.quantity))
+        return c;
     const uint8_t ask[2] = {t.code, 0x01};  // the command, and "for reading"
     uint8_t answer[5] = {}, count = 0;
     const int rc = I2cProcessBlock(fd_, kCoefficients, ask, 2, answer, sizeof answer, &count);
@@ -367,8 +376,7 @@ std::optional<pmbus::Coefficients> Session::CoefficientsFor(const Telemetry &t)
 void Session::Decode(Item &item, const Telemetry &t)
 {
     item.unit = kQuantities[t.quantity].unit;
-    const bool given = std::any_of(r_.coefficients.begin(), r_.coefficients.end(),
-                                   [&](const auto &q) { return q.first == kQuantities[t.quantity].key; });
+    const bool given = Given(t.quantity).has_value();
     pmbus::VoutFormat vout = pmbus::VoutModeFormat(voutMode_);
     enum { Linear11, Linear16, Direct, Half, Vid, Unknown } format;
     if (t.quantity == kVout)

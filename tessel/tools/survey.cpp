@@ -63,22 +63,21 @@ int Scan(const Bus &bus, bool all, bool json)
         fprintf(stderr, "tessel-smbus: %s sends no quick writes; probing every address by a one-byte read, "
                         "which some write-only devices do not answer\n", bus.device.c_str());
     const unsigned first = all ? 0x00 : 0x08, last = all ? 0x7f : 0x77;
-    std::string cell[0x80], owners[0x80];
+    enum class Cell { Owned, Answer, Nothing, Failed };
+    Cell cell[0x80] = {};
+    std::string owners[0x80];
     unsigned failed = 0;
     int failure = 0;
     for (unsigned address = first; address <= last; address++) {
-        char text[4];
-        snprintf(text, sizeof text, "%02x", address);
         int err = 0;
         owners[address] = Owner(fd, bus, address);
-        if (!owners[address].empty())
-            cell[address] = "UU";
-        else if (Heard h = Ask(fd, address, probe, err); h == Heard::Answer)
-            cell[address] = text;
-        else if (h == Heard::Nothing)
-            cell[address] = "--";
-        else
-            cell[address] = "??", failed++, failure = err;
+        const Heard h = owners[address].empty() ? Ask(fd, address, probe, err) : Heard::Nothing;
+        cell[address] = !owners[address].empty() ? Cell::Owned
+                        : h == Heard::Answer     ? Cell::Answer
+                        : h == Heard::Nothing    ? Cell::Nothing
+                                                 : Cell::Failed;
+        if (h == Heard::Failed)
+            failed++, failure = err;
     }
     close(fd);
     const int status = failed ? kBusError : kDone;
@@ -90,15 +89,15 @@ int Scan(const Bus &bus, bool all, bool json)
         out.Object().Put("bus", bus.device).Put("probe", probe == Probe::QuickWrite ? "quick write" : "read");
         out.Put("exit", status).Array("answering");
         for (unsigned a = first; a <= last; a++)
-            if (cell[a] != "--" && cell[a] != "UU" && cell[a] != "??")
+            if (cell[a] == Cell::Answer)
                 out.Put(nullptr, a);
         out.Close().Array("owned");
         for (unsigned a = first; a <= last; a++)
-            if (cell[a] == "UU")
+            if (cell[a] == Cell::Owned)
                 out.Object().Put("address", a).Put("by", owners[a]).Close();
         out.Close().Array("failed");
         for (unsigned a = first; a <= last; a++)
-            if (cell[a] == "??")
+            if (cell[a] == Cell::Failed)
                 out.Put(nullptr, a);
         printf("%s\n", out.Close().Close().Text().c_str());
         return status;
@@ -106,8 +105,14 @@ int Scan(const Bus &bus, bool all, bool json)
     printf("%s\n", kGridHeader);
     for (unsigned row = 0; row < 0x80; row += 16) {
         printf("%02x: ", row);
-        for (unsigned address = row; address < row + 16; address++)
-            printf("%s ", address < first || address > last ? "  " : cell[address].c_str());
+        for (unsigned address = row; address < row + 16; address++) {
+            if (address < first || address > last)
+                printf("   ");
+            else if (cell[address] == Cell::Answer)
+                printf("%02x ", address);
+            else
+                printf("%s ", cell[address] == Cell::Owned ? "UU" : cell[address] == Cell::Nothing ? "--" : "??");
+        }
         printf("\n");
     }
     return status;
