@@ -133,8 +133,10 @@ class Faults(unittest.TestCase):
         self.assertIsNone(second.proc.poll(), second.err[-2000:])
         wait_for('the newer viewer to be registered', Viewer.registered)
         self.assertEqual(rosservice('/webcam_show', SHOW), OK)
-        harness.source(width=64, height=48, rate=50, count=5)
-        self.assertEqual(second.wait_chars(5), '#####')
+        # A steady stream: the queue of 2 may drop a frame on a busy machine.
+        source = harness.source(width=64, height=48, rate=20)
+        self.addCleanup(harness.interrupt, source)
+        self.assertEqual(second.wait_chars(5).strip('#'), '')
         self.assertEqual(second.stop(), 0, second.err[-3000:])
 
 

@@ -55,9 +55,10 @@ class Restart(unittest.TestCase):
         rospy.set_param('/image_source', {'source': 'topic', 'topic': '/cam'})
         manager = Viewer('viewer_manager_asan', env=harness.asan_env(), args=['webcam/image_source'])
         self.addCleanup(manager.stop)
-        # The relay too has read its parameters and advertised, with the
-        # first master.
-        wait_for('the relay', lambda: graph_state()[0].get('/image') == ['/camera_viewer'], timeout=15)
+        # The relay too has read its parameters (they live on the master,
+        # and are gone with it) and advertised, with the first master.
+        wait_for('the relay', lambda: graph_state()[0].get('/image') == ['/camera_viewer'] and
+                 'waiting for a publisher on /cam to learn' in manager.err, timeout=15)
         harness.stop_master()
         harness.start_master()
 
