@@ -81,9 +81,10 @@ tessel:
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/tessel/cmake/arm-linux-gnueabihf.cmake >/dev/null
 	cmake --build $(B)/tessel-arm -j$(JOBS)
 
-# The viewer's equalization core alone, cross-built for 64-bit ARM.
+# The viewer's cores alone, the canvas scaling and the equalization,
+# cross-built for 64-bit ARM.
 equalize-arm64:
-	cmake -S webcam/equalize -B $(B)/equalize-arm64 -DEQUALIZE_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
+	cmake -S webcam/canvas -B $(B)/equalize-arm64 -DEQUALIZE_TESTS=ON -DCANVAS_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/webcam/equalize/cmake/aarch64-linux-gnu.cmake >/dev/null
 	cmake --build $(B)/equalize-arm64 -j$(JOBS)
 
@@ -132,7 +133,7 @@ tessel-test: package
 	WORK=$(B)/board TOOL=$(B)/tessel-arm/tessel-smbus tessel/board/run $(B)/tessel-arm/board/tessel_board_test
 
 viewer-test:
-	@echo "== orlin: the equalization on 64-bit ARM (NEON) under qemu-aarch64"
+	@echo "== orlin: the canvas scaling and the equalization on 64-bit ARM (NEON) under qemu-aarch64"
 	cd $(B)/equalize-arm64 && ctest --output-on-failure
 	@echo "== orlin: unit tests (ASan+UBSan), in-process, end to end with a master and Xvfb"
 	cd $(B)/catkin && ctest --output-on-failure

@@ -18,6 +18,7 @@ ROOMS = [
     # the viewer's packages and cores, which include no room of ours
     ('image_msgs', 0, ['image_msgs/']),
     ('equalize', 0, ['webcam/equalize/']),
+    ('canvas', 0, ['webcam/canvas/']),
     ('records', 0, ['webcam/include/', 'webcam/srv/']),
     # the viewer as its node has it; the relay's pure work; the ROS graph
     ('viewer', 1, ['webcam/src/viewer/']),
@@ -46,7 +47,7 @@ ROOMS = [
 ]
 
 # Where an include is looked for, as the builds set their include paths.
-SEARCH = ['webcam/src', 'webcam/include', 'webcam/equalize/include', 'image_msgs/include', 'tessel/include',
+SEARCH = ['webcam/src', 'webcam/include', 'webcam/equalize/include', 'webcam/canvas/include', 'image_msgs/include', 'tessel/include',
           'tessel/support', 'tessel/tools', 'tessel/pmbus']
 SOURCE = re.compile(r'\.(c|cc|cpp|h|hpp)$')
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)

@@ -468,16 +468,10 @@ EqualizePath EqualizeBestPath()
     return best;
 }
 
-void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols,
-                     EqualizePath path)
+namespace {
+
+void Remap(const Planes &f, const Lut &lut, EqualizePath path)
 {
-    if (rows <= 0 || cols <= 0)
-        return;
-    uint32_t counts[kChannels][kValues];
-    Count(src, rows, cols, srcStride, counts);
-    Lut lut;
-    ByteTables(counts, PixelCount(rows, cols), lut);
-    const Planes f{src, srcStride, dst, dstStride, rows, cols};
     switch (EqualizePathAvailable(path) ? path : EqualizePath::Portable) {
 #if defined(__aarch64__)
     case EqualizePath::Neon:
@@ -496,6 +490,42 @@ void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t 
         RemapPortable(f, lut);
         return;
     }
+}
+
+}  // namespace
+
+void EqualizeTables(const uint8_t *src, size_t stride, int rows, int cols, uint8_t (&lut)[3][256])
+{
+    if (rows <= 0 || cols <= 0) {
+        for (auto &curve : lut)
+            for (int v = 0; v < kValues; v++)
+                curve[v] = uint8_t(v);
+        return;
+    }
+    uint32_t counts[kChannels][kValues];
+    Count(src, rows, cols, stride, counts);
+    ByteTables(counts, PixelCount(rows, cols), lut);
+}
+
+void EqualizeRemap(const uint8_t *in, uint8_t *out, int pixels, const uint8_t (&lut)[3][256], EqualizePath path)
+{
+    if (pixels > 0)
+        Remap(Planes{in, 0, out, 0, 1, pixels}, lut, path);
+}
+
+void EqualizeRemap(const uint8_t *in, uint8_t *out, int pixels, const uint8_t (&lut)[3][256])
+{
+    EqualizeRemap(in, out, pixels, lut, EqualizeBestPath());
+}
+
+void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols,
+                     EqualizePath path)
+{
+    if (rows <= 0 || cols <= 0)
+        return;
+    Lut lut;
+    EqualizeTables(src, srcStride, rows, cols, lut);
+    Remap(Planes{src, srcStride, dst, dstStride, rows, cols}, lut, path);
 }
 
 void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols)

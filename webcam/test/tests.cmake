@@ -11,6 +11,8 @@ target_compile_definitions(webcam_viewer_asan PRIVATE WEBCAM_COUNT_FRAMES)
 set(DISCOVERY DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 equalize_test(equalize_paths_test webcam_equalize_asan)
 gtest_discover_tests(equalize_paths_test ${DISCOVERY})
+core_test(canvas_paths_test canvas/test/paths_test.cpp webcam_canvas_asan webcam_equalize_asan)
+gtest_discover_tests(canvas_paths_test ${DISCOVERY})
 
 add_executable(orlin_asan src/programs/orlin.cpp)
 target_compile_options(orlin_asan PRIVATE ${SANITIZE})
@@ -21,7 +23,7 @@ add_executable(viewer_manager_asan src/nodelets/viewer_manager.cpp)
 target_compile_options(viewer_manager_asan PRIVATE ${SANITIZE})
 target_link_libraries(viewer_manager_asan webcam_nodelets_asan)
 
-add_executable(webcam_unit_tests test/equalize_test.cpp test/bridge_test.cpp test/records_test.cpp test/relay_test.cpp
+add_executable(webcam_unit_tests test/equalize_test.cpp test/canvas_test.cpp test/bridge_test.cpp test/records_test.cpp test/relay_test.cpp
                                  test/stream_watch_test.cpp test/source_test.cpp)
 target_compile_options(webcam_unit_tests PRIVATE ${SANITIZE})
 target_link_libraries(webcam_unit_tests webcam_viewer_asan webcam_source_asan GTest::gtest GTest::gtest_main)

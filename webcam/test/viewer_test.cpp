@@ -1,9 +1,12 @@
 // The viewer object in this process, driven through image_cb with the flags
 // set directly. Needs a master and a display (run_with_graph.py).
 #include "viewer/Orlin.h"
+#include "viewer/equalize.h"
 #include "viewer/window.h"
 
 #include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
 
 #include <pthread.h>
 
@@ -97,6 +100,34 @@ TEST(Viewer, ShownFrameWithoutAUsableViewWritesOneMarkAndTouchesNothing)
         EXPECT_TRUE(viewer.fromROS.empty() || viewer.fromROS.channels() == 2);
         EXPECT_EQ(Canvas(viewer), cv::Vec3b::all(50));  // the last good frame stays up
     }
+}
+
+// The node equalizes inside its message and scales after; in a nodelet
+// manager the curves go into the scaling instead. The canvases are the same,
+// and OpenCV's of the frame equalized first.
+TEST(Viewer, NodeAndNodeletCanvasesAreTheSameAtEveryCameraSize)
+{
+    Orlin node;
+    Orlin nodelet(ros::NodeHandle("nodelet_form"), Orlin::Frames::Shared);
+    node.showing = nodelet.showing = true;
+    const int sizes[][2] = {{640, 480},  {800, 600},  {960, 540},   {1280, 720},  {1280, 960},
+                            {1280, 1024}, {1920, 1080}, {2048, 1536}, {3840, 2160}, {1000, 700}};
+    for (const auto &size : sizes)
+        for (bool equalize : {false, true}) {
+            cv::Mat frame(size[1], size[0], CV_8UC3);
+            cv::randu(frame, 0, 200);
+            node.useHistogramEqualization = nodelet.useHistogramEqualization = equalize;
+            Feed(node, Message(frame));
+            CaptureStdout();
+            nodelet.shared_image_cb(Message(frame));
+            GetCapturedStdout();
+            cv::Mat want = frame.clone();
+            if (equalize)
+                webcam::EqualizeClipped(want);
+            cv::resize(want, want, cv::Size(kCanvasWidth, kCanvasHeight), 0, 0, cv::INTER_LINEAR);
+            EXPECT_EQ(cv::norm(node.resized, want, cv::NORM_INF), 0) << size[0] << "x" << size[1] << " " << equalize;
+            EXPECT_EQ(cv::norm(nodelet.resized, want, cv::NORM_INF), 0) << size[0] << "x" << size[1] << " " << equalize;
+        }
 }
 
 TEST(Viewer, ASteadyShownEqualizedStreamAllocatesNothingPerFrame)

@@ -3,6 +3,8 @@
 #include "viewer/Orlin.h"
 #include "viewer/window.h"
 
+#include <webcam/equalize_core.h>
+
 #include <opencv2/highgui.hpp>
 
 #include <cstdio>
@@ -23,6 +25,9 @@ Orlin::Orlin(ros::NodeHandle nh, Frames frames)
       frames_(frames),
       nh_(nh)
 {
+    canvas_.setRowMap([](const uint8_t *in, uint8_t *out, int pixels, const webcam::CanvasLut &curves) {
+        webcam::EqualizeRemap(in, out, pixels, curves);
+    });
     // Everything, window work included, runs on one thread (the node's
     // ros::spin, or in a nodelet manager the process's GUI thread serving
     // nh's queue), which is what Qt's HighGUI requires; each service so

@@ -14,6 +14,8 @@
 
 #include "viewer/display.h"
 
+#include <webcam/canvas_resize.h>
+
 #include <image_msgs/CvBridge.h>
 #include <image_msgs/Image.h>
 
@@ -70,12 +72,15 @@ public:
 private:
     void mark();
     void showFrame();
+    void scale(const cv::Mat &frame, const webcam::CanvasLut *curves);
     void openWindow();
     void pumpWindow(const ros::WallTimerEvent &);
 
     bool windowPossible_ = false;       // a display was found; Qt keeps it from then on
     unsigned long frameCallbacks_ = 0;  // reported at exit by test builds
     webcam::DisplayScratch converted_;  // frames that are not 8-bit 3-channel, made displayable
+    webcam::CanvasResize canvas_;       // the scaling to the canvas, OpenCV's bytes at camera sizes
+    webcam::CanvasLut curves_;          // a shared frame's tone curves, applied inside the scaling
     Frames frames_;
     ros::NodeHandle nh_;
     std::vector<ros::ServiceServer> services_;

@@ -6,6 +6,8 @@
 #include "viewer/equalize.h"
 #include "viewer/window.h"
 
+#include <webcam/equalize_core.h>
+
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -61,23 +63,43 @@ void Orlin::showFrame()
     cv::Mat frame = webcam::DisplayFrame(fromROS, converted_);
     if (frame.empty())
         return;
-    if (useHistogramEqualization && frames_ == Frames::Shared && frame.data == fromROS.data) {
-        equalized.create(frame.size(), CV_8UC3);
-        webcam::EqualizeClipped(frame, equalized);
-        frame = equalized;
-    } else if (useHistogramEqualization) {
-        histogramEqualization(frame);
+    const bool ours = webcam::CanvasResize::Handles(frame.cols, frame.rows, resized.cols, resized.rows);
+    if (useHistogramEqualization && frames_ == Frames::Shared && ours) {
+        // Counted over the whole frame, looked up only where the scaling
+        // reads: the canvas of the frame equalized first, with no
+        // equalized copy of it written.
+        webcam::EqualizeTables(frame.data, frame.step[0], frame.rows, frame.cols, curves_);
+        scale(frame, &curves_);
+    } else {
+        if (useHistogramEqualization && frames_ == Frames::Shared && frame.data == fromROS.data) {
+            equalized.create(frame.size(), CV_8UC3);
+            webcam::EqualizeClipped(frame, equalized);
+            frame = equalized;
+        } else if (useHistogramEqualization) {
+            histogramEqualization(frame);
+        }
+        scale(frame, nullptr);
     }
-    // OpenCV's resize and HighGUI allocate for themselves on every call
-    // (coefficient tables, parallel tasks, Qt's image); our code does not.
-    webcam::ForeignCall opencv;
-    cv::resize(frame, resized, resized.size(), 0, 0, cv::INTER_LINEAR);
     // A window the user closed comes back with the next frame, plain as before
     // (imshow alone would make one with HighGUI's default toolbar).
+    webcam::ForeignCall opencv;  // HighGUI allocates for itself on every call
     if (!WindowUp())
         openWindow();
     cv::imshow(kWindowName, resized);
     cv::waitKey(5);
+}
+
+// Camera sizes by our own scaling, every other one by OpenCV's; the bytes
+// are the same.
+void Orlin::scale(const cv::Mat &frame, const webcam::CanvasLut *curves)
+{
+    if (webcam::CanvasResize::Handles(frame.cols, frame.rows, resized.cols, resized.rows)) {
+        canvas_({frame.data, frame.step[0], frame.cols, frame.rows},
+                {resized.data, resized.step[0], resized.cols, resized.rows}, curves);
+        return;
+    }
+    webcam::ForeignCall opencv;  // its coefficient tables and parallel tasks, on every call
+    cv::resize(frame, resized, resized.size(), 0, 0, cv::INTER_LINEAR);
 }
 
 void Orlin::histogramEqualization(cv::Mat &frame)

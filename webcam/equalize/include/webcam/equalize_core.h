@@ -34,6 +34,14 @@ void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t 
 void EqualizeClipped(const uint8_t *src, size_t srcStride, uint8_t *dst, size_t dstStride, int rows, int cols,
                      EqualizePath path);
 
+// The two halves of it, for a caller that maps only some of the samples:
+// the tone curves counted over the whole frame (the identity for a frame
+// with no pixels), and pixels interleaved samples through them (in may be
+// out).
+void EqualizeTables(const uint8_t *src, size_t stride, int rows, int cols, uint8_t (&lut)[3][256]);
+void EqualizeRemap(const uint8_t *in, uint8_t *out, int pixels, const uint8_t (&lut)[3][256]);
+void EqualizeRemap(const uint8_t *in, uint8_t *out, int pixels, const uint8_t (&lut)[3][256], EqualizePath path);
+
 // The same, computed the plain way (counts in doubles, a lookup in the
 // double tables for every sample): the yardstick for EqualizeClipped.
 void EqualizeClippedReference(uint8_t *data, int rows, int cols, size_t stride);
