@@ -84,9 +84,9 @@ tessel:
 # The viewer's cores alone, the canvas scaling and the equalization,
 # cross-built for 64-bit ARM.
 equalize-arm64:
-	cmake -S webcam/canvas -B $(B)/equalize-arm64 -DEQUALIZE_TESTS=ON -DCANVAS_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
+	cmake -S webcam/canvas -B $(B)/cores-arm64 -DEQUALIZE_TESTS=ON -DCANVAS_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/webcam/equalize/cmake/aarch64-linux-gnu.cmake >/dev/null
-	cmake --build $(B)/equalize-arm64 -j$(JOBS)
+	cmake --build $(B)/cores-arm64 -j$(JOBS)
 
 # Debian packages of tessel for amd64 and armhf, and of the viewer and
 # image_msgs for amd64, in build/packages. (CMake picks the multiarch library
@@ -134,9 +134,9 @@ tessel-test: package
 
 viewer-test:
 	@echo "== orlin: the canvas scaling and the equalization on 64-bit ARM (NEON) under qemu-aarch64"
-	cd $(B)/equalize-arm64 && ctest --output-on-failure
+	cd $(B)/cores-arm64 && ctest --output-on-failure
 	@echo "== orlin: unit tests (ASan+UBSan), in-process, end to end with a master and Xvfb"
-	cd $(B)/catkin && ctest --output-on-failure
+	cd $(B)/catkin && ctest --output-on-failure -j2
 
 # Fuzzing: tessel and the viewer's workspace once more, compiled by clang
 # with libFuzzer's instrumentation, ASan and UBSan throughout.
@@ -178,11 +178,15 @@ demo:
 # users run (a sensor_msgs camera, the relay, our roslaunch lines) against
 # Debian's image_view.
 DEB_BENCH := libimage-view-dev libnodeletlib-tools linux-perf
+# BEFORE: the commit whose viewer the camera path is measured against in the
+# same run, built apart (the last one before the viewer's own scaling).
+BEFORE ?= d06202a
 bench: build
 	$(call install,$(DEB_BENCH))
 	BUILD=$(B)/bench sh bench/run
+	bench/before $(BEFORE) $(B)/before
 	$(B)/devel/env.sh /usr/bin/python3 -W ignore bench/viewer_cpu.py
-	$(B)/devel/env.sh /usr/bin/python3 -W ignore bench/camera_path.py
+	BEFORE_DEVEL=$(B)/before/devel $(B)/devel/env.sh /usr/bin/python3 -W ignore bench/camera_path.py
 
 # The viewer's resident memory over minutes of shown, hidden and equalized
 # frames (make test runs the same for 40 s).

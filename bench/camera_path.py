@@ -15,7 +15,11 @@ window captures: the frames counted as shown were drawn.
 
 The camera is this script: camera-like content (smooth shapes, sensor
 noise, a frame number in big blocks along the top), serialized beforehand so
-that publishing costs it little."""
+that publishing costs it little; also as a 3840x2160 JPEG camera.
+
+With BEFORE_DEVEL (the devel space of the tree that landed before, built
+apart: bench/before), each of our cases runs once more on that viewer, in
+the same rounds, and the report gives before and now side by side."""
 import os
 import re
 import sys
@@ -34,6 +38,7 @@ SECONDS = float(os.environ.get('SECONDS_EACH', '6'))
 ROUNDS = int(os.environ.get('ROUNDS', '3'))
 FRAMES = 16     # distinct frames, sent in turn, each with its number drawn in (camera.numbered)
 RAW, COMPRESSED = '/camera/image_raw', '/camera/image_raw/compressed'
+BEFORE = os.environ.get('BEFORE_DEVEL')
 
 
 def stat(pid):
@@ -75,14 +80,20 @@ class Camera:
         for encoding in ('bgr8', 'rgb8'):  # rgb8 carries the same bytes: the relay reorders them
             self.raw[encoding] = [harness.wire(Image(height=HEIGHT, width=WIDTH, encoding=encoding, step=3 * WIDTH,
                                                      data=p.tobytes())) for p in pictures]
-        self.jpeg = [harness.wire(CompressedImage(format='jpeg', data=cv2.imencode(
-            '.jpg', p, [cv2.IMWRITE_JPEG_QUALITY, 80])[1].tobytes())) for p in pictures]
+        def jpeg(p):
+            return harness.wire(CompressedImage(format='jpeg', data=cv2.imencode(
+                '.jpg', p, [cv2.IMWRITE_JPEG_QUALITY, 80])[1].tobytes()))
+        self.jpeg = [jpeg(p) for p in pictures]
+        self.jpeg4k = [jpeg(test_camera.numbered(f, n))
+                       for n, f in enumerate(test_camera.pictures(2 * WIDTH, 2 * HEIGHT, FRAMES))]
         RawImage, RawCompressed = harness.raw_class(Image), harness.raw_class(CompressedImage)
         self.pubs = {RAW: (rospy.Publisher(RAW, RawImage, queue_size=2), RawImage),
                      COMPRESSED: (rospy.Publisher(COMPRESSED, RawCompressed, queue_size=2), RawCompressed)}
 
     def messages(self, topic, encoding):
-        return self.jpeg if topic == COMPRESSED else self.raw[encoding]
+        if topic == COMPRESSED:
+            return self.jpeg4k if encoding == 'jpeg4k' else self.jpeg
+        return self.raw[encoding]
 
     def connected(self, topic):
         return self.pubs[topic][0].get_num_connections() > 0
@@ -99,6 +110,8 @@ def start(case):
         cmd = ['/usr/lib/nodelet/nodelet', 'standalone', 'image_view/image', 'image:=' + RAW]
     else:
         cmd = ['/usr/bin/roslaunch', 'webcam', 'viewer.launch'] + args
+        if case.get('before'):
+            cmd = [os.path.join(BEFORE, 'env.sh')] + cmd
     return harness.Viewer(cmd=cmd, wait=False)
 
 
@@ -154,27 +167,38 @@ def run_case(camera, case, xvfb, captures=0):
                 seen=seen)
 
 
+NOW = [
+    dict(name='one process, bgr8', viewer='orlin', encoding='bgr8', base='bgr8', target=0.8,
+         args=['source:=topic', 'topic:=' + RAW]),
+    dict(name='one process, rgb8', viewer='orlin', encoding='rgb8', base='rgb8', target=0.8,
+         args=['source:=topic', 'topic:=' + RAW]),
+    dict(name='one process, rgb8 equalizing', viewer='orlin', encoding='rgb8', base='rgb8', target=1.2, equalize=True,
+         args=['source:=topic', 'topic:=' + RAW]),
+    dict(name='one process, 1080p JPEG', viewer='orlin', encoding='jpeg', base='bgr8', target=1.5,
+         args=['source:=topic', 'topic:=' + COMPRESSED]),
+    dict(name='one process, 2160p JPEG', viewer='orlin', encoding='jpeg4k', base='jpeg',
+         args=['source:=topic', 'topic:=' + COMPRESSED]),
+    dict(name='two processes, bgr8', viewer='orlin', encoding='bgr8', base='bgr8', optional=True,
+         args=['source:=topic', 'topic:=' + RAW, 'nodelet:=false']),
+    dict(name='one process, 1080p JPEG full size', viewer='orlin', encoding='jpeg', base='bgr8', optional=True,
+         args=['source:=topic', 'topic:=' + COMPRESSED, 'full_jpeg:=true']),
+]
 CASES = [
     dict(name='image_view, bgr8', viewer='image_view', encoding='bgr8', args=['', RAW]),
     dict(name='image_view, rgb8', viewer='image_view', encoding='rgb8', args=['', RAW]),
-    dict(name='two processes, bgr8', viewer='orlin', encoding='bgr8',
-         args=['source:=topic', 'topic:=' + RAW, 'nodelet:=false']),
-    dict(name='two processes, rgb8', viewer='orlin', encoding='rgb8',
-         args=['source:=topic', 'topic:=' + RAW, 'nodelet:=false']),
-    dict(name='nodelet pair, bgr8', viewer='orlin', encoding='bgr8', args=['source:=topic', 'topic:=' + RAW]),
-    dict(name='nodelet pair, rgb8', viewer='orlin', encoding='rgb8', args=['source:=topic', 'topic:=' + RAW]),
-    dict(name='nodelet pair, rgb8 equalizing', viewer='orlin', encoding='rgb8', equalize=True,
-         args=['source:=topic', 'topic:=' + RAW]),
-    dict(name='nodelet pair, JPEG full size', viewer='orlin', encoding='jpeg',
-         args=['source:=topic', 'topic:=' + COMPRESSED, 'full_jpeg:=true']),
-    dict(name='nodelet pair, JPEG reduced', viewer='orlin', encoding='jpeg',
-         args=['source:=topic', 'topic:=' + COMPRESSED]),
-]
+] + [c for c in NOW if not c.get('optional')]
+
+
+def befores():
+    return [dict(c, name='before: ' + c['name'], before=True) for c in NOW if not c.get('optional')]
 
 
 def main():
-    if os.environ.get('ONLY'):  # a |-separated subset of the cases, by name
-        CASES[:] = [c for c in CASES if c['name'] in os.environ['ONLY'].split('|') or 'image_view' in c['name']]
+    if os.environ.get('ONLY'):  # a |-separated subset of our cases, by name (the optional ones too)
+        only = os.environ['ONLY'].split('|')
+        CASES[:] = CASES[:2] + [c for c in NOW if c['name'] in only]
+    if BEFORE:
+        CASES.extend(c for c in befores() if c['name'][len('before: '):] in [x['name'] for x in CASES])
     xvfb_proc, display = xserver.start_xvfb(harness._spawn, first=90)
     os.environ['DISPLAY'] = display
     harness.start_graph(display=False)
@@ -186,8 +210,7 @@ def main():
     results = {name: sorted(r, key=lambda x: x['ms'])[len(r) // 2] for name, r in rounds.items()}
     drawn = {}
     for case in CASES if not os.environ.get('ONLY') else []:
-        if case['viewer'] != 'image_view' and case['name'] in ('two processes, bgr8', 'nodelet pair, bgr8',
-                                                                'nodelet pair, JPEG reduced'):
+        if case['name'] in ('one process, bgr8', 'one process, 1080p JPEG'):
             drawn[case['name']] = run_case(camera, case, xvfb_proc.pid, captures=20)['seen']
 
     cpu = re.search(r'model name\s*:\s*(.*)', open('/proc/cpuinfo').read())
@@ -195,29 +218,40 @@ def main():
     print('%dx%d camera-like frames at %.0f fps from a sensor_msgs camera, %.0f s a run, median of %d rounds.'
           % (WIDTH, HEIGHT, RATE, SECONDS, ROUNDS))
     print('CPU per frame of every process on the viewing side (Xvfb apart), frames shown, latency publish -> #:')
-    base = {'bgr8': results['image_view, bgr8']['ms'], 'rgb8': results['image_view, rgb8']['ms'],
-            'jpeg': results['image_view, bgr8']['ms']}
+    def ms(name):
+        return results[name]['ms'] if name in results else None
+    base = {'bgr8': ms('image_view, bgr8'), 'rgb8': ms('image_view, rgb8'), 'jpeg': ms('one process, 1080p JPEG')}
+    baseName = {'bgr8': 'image_view bgr8', 'rgb8': 'image_view rgb8', 'jpeg': 'the 1080p JPEG'}
     for case in CASES:
         r = results[case['name']]
+        b = base[case.get('base', case['encoding'])]
         shown = '%3d/%3d (%3.0f%%)' % (r['shown'], r['sent'], 100.0 * r['shown'] / r['sent']) \
             if r['shown'] is not None else '%3d sent      ' % r['sent']
         latency = '%5.1f / %5.1f ms' % r['latency'] if r['latency'] and r['shown'] else '      -        '
-        print('  %-32s %6.2f ms  %5.2fx image_view %s  %s  %s  Xvfb %4.2f ms' % (
-            case['name'], r['ms'], r['ms'] / base[case['encoding']], case['encoding'], shown, latency, r['x_ms']))
-        if len(r['per']) > 1 or case['viewer'] != 'image_view':
-            for name, (ms, faults) in sorted(r['per'].items()):
-                print('      %-26s %6.2f ms  %5.2fx image_view  %7.1f minor faults a frame' % (
-                    name, ms, ms / base[case['encoding']], faults))
+        target = ' (at most %.1fx)' % case['target'] if case.get('target') else ''
+        print('  %-38s %6.2f ms  %5.2fx %s%s  %s  %s  Xvfb %4.2f ms' % (
+            case['name'], r['ms'], r['ms'] / b, baseName[case.get('base', case['encoding'])], target, shown, latency,
+            r['x_ms']))
+        if case['viewer'] != 'image_view':
+            for name, (per, faults) in sorted(r['per'].items()):
+                print('      %-32s %6.2f ms  %5.2fx  %7.1f minor faults a frame' % (name, per, per / b, faults))
+    if BEFORE:
+        print('Before (%s) and now, in the same rounds:' % BEFORE)
+        for case in CASES:
+            if case.get('before'):
+                now, then = case['name'][len('before: '):], case['name']
+                b = base[case.get('base', case['encoding'])]
+                print('  %-38s before %6.2f ms (%5.2fx), now %6.2f ms (%5.2fx): %5.2fx of before' % (
+                    now, ms(then), ms(then) / b, ms(now), ms(now) / b, ms(now) / ms(then)))
     print('Frame numbers (of %d) read back from window captures, as drawn@sent:' % FRAMES)
     for name, seen in drawn.items():
         good = [(d, n) for d, n in seen if d is not None and any((n - k) % FRAMES == d for k in range(10))]
         print('  %-32s %2d of %2d captures show one of the 10 frames sent before: %s' % (
             name, len(good), len(seen), ' '.join('%s@%d' % (d, n % FRAMES) for d, n in seen[:8])))
-    full = results.get('nodelet pair, JPEG full size', {}).get('ms')
-    reduced = results.get('nodelet pair, JPEG reduced', {}).get('ms')
-    if full and reduced:
-        print('nodelet pair, JPEG reduced / full: %.2fx (decoding alone: bench/run)' % (reduced / full))
-
+    full = ms('one process, 1080p JPEG full size')
+    if full and ms('one process, 1080p JPEG'):
+        print('one process, 1080p JPEG reduced / full: %.2fx (decoding alone: bench/run)'
+              % (ms('one process, 1080p JPEG') / full))
 
 if __name__ == '__main__':
     main()

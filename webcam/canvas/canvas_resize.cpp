@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace webcam {
 
 namespace {
@@ -54,7 +58,62 @@ inline __attribute__((always_inline)) void Gather(const uint8_t *row, const int3
 // weighted.
 enum class Lookup { None, EachSample, RowMap };
 
-template <Lookup kLut>
+#if defined(__x86_64__)
+// The taps of a row by byte permutes across two or three 64-byte loads, a
+// block of 64 samples at a time; blocks that span more, and the samples
+// after the last whole block, byte by byte.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void GatherVbmi(const uint8_t *row, const int32_t *offset,
+                                                                      int pixels,
+                                                                      const CanvasResize::Plan::Blocks &blocks,
+                                                                      uint8_t *out)
+{
+    const int n = pixels * kChannels, whole = n / 64;
+    for (int k = 0; k < whole; k++) {
+        const uint8_t *from = row + blocks.base[size_t(k)];
+        const __m512i index = _mm512_loadu_si512(blocks.index.data() + 64 * size_t(k));
+        uint8_t *to = out + 64 * k;
+        switch (blocks.loads[size_t(k)]) {
+        case 2:
+            _mm512_storeu_si512(to, _mm512_permutex2var_epi8(_mm512_loadu_si512(from), index,
+                                                             _mm512_loadu_si512(from + 64)));
+            break;
+        case 3: {
+            const __m512i low = _mm512_permutex2var_epi8(_mm512_loadu_si512(from), index,
+                                                         _mm512_loadu_si512(from + 64));
+            // Indices of 128 and over (their top bit) are in the third load.
+            _mm512_storeu_si512(to, _mm512_mask_permutexvar_epi8(low, _mm512_movepi8_mask(index), index,
+                                                                 _mm512_loadu_si512(from + 128)));
+            break;
+        }
+        default:
+            for (int x = 64 * k; x < 64 * k + 64; x++)
+                out[x] = row[offset[x / kChannels] + x % kChannels];
+        }
+    }
+    for (int x = 64 * whole; x < n; x++)
+        out[x] = row[offset[x / kChannels] + x % kChannels];
+}
+#endif
+
+// Taps through byte permutes where the path has them.
+template <Lookup kLut, bool kVbmi>
+inline __attribute__((always_inline)) void GatherTaps(const uint8_t *row, const int32_t *offset, int pixels, int wide,
+                                                      const CanvasResize::Plan::Blocks &blocks, const CanvasLut *lut,
+                                                      uint8_t *out)
+{
+#if defined(__x86_64__)
+    if constexpr (kVbmi && kLut != Lookup::EachSample) {
+        if (blocks.every) {
+            GatherVbmi(row, offset, pixels, blocks, out);
+            return;
+        }
+    }
+#endif
+    (void)blocks;
+    Gather<kLut == Lookup::EachSample>(row, offset, pixels, wide, lut, out);
+}
+
+template <Lookup kLut, bool kVbmi>
 inline __attribute__((always_inline)) void SourceRow(const CanvasResize::Plan &p, const uint8_t *row,
                                                      const CanvasLut *lut, CanvasRowMap map, uint8_t *L, uint8_t *R,
                                                      int16_t *s)
@@ -63,8 +122,7 @@ inline __attribute__((always_inline)) void SourceRow(const CanvasResize::Plan &p
     const int16_t *a0 = p.a0.data(), *a1 = p.a1.data();
     // With a row map the taps are gathered as they are and mapped after,
     // a row at a time.
-    constexpr bool kLookUp = kLut == Lookup::EachSample;
-    Gather<kLookUp>(row, p.left.data(), p.dstCols, p.wideLeft, lut, L);
+    GatherTaps<kLut, kVbmi>(row, p.left.data(), p.dstCols, p.wideLeft, p.leftBlocks, lut, L);
     if (kLut == Lookup::RowMap)
         map(L, L, p.dstCols, *lut);
     if (p.oneTap) {
@@ -72,14 +130,14 @@ inline __attribute__((always_inline)) void SourceRow(const CanvasResize::Plan &p
             s[x] = int16_t((L[x] * a0[x]) >> 4);
         return;
     }
-    Gather<kLookUp>(row, p.right.data(), p.dstCols, p.wideRight, lut, R);
+    GatherTaps<kLut, kVbmi>(row, p.right.data(), p.dstCols, p.wideRight, p.rightBlocks, lut, R);
     if (kLut == Lookup::RowMap)
         map(R, R, p.dstCols, *lut);
     for (int x = 0; x < n; x++)
         s[x] = int16_t((L[x] * a0[x] + R[x] * a1[x]) >> 4);
 }
 
-template <Lookup kLut>
+template <Lookup kLut, bool kVbmi>
 inline __attribute__((always_inline)) void Scale(const CanvasResize::Plan &p, const ConstCanvasImage &src,
                                                  const CanvasImage &dst, const CanvasLut *lut, CanvasRowMap map,
                                                  Buffers b)
@@ -94,10 +152,25 @@ inline __attribute__((always_inline)) void Scale(const CanvasResize::Plan &p, co
             if (b.held[k] == r)
                 return b.rows + k * n;
         const int k = b.held[0] == keep ? 1 : 0;
-        SourceRow<kLut>(p, src.data + size_t(r) * src.stride, lut, map, L, R, b.rows + k * n);
+        SourceRow<kLut, kVbmi>(p, src.data + size_t(r) * src.stride, lut, map, L, R, b.rows + k * n);
         b.held[k] = r;
         return b.rows + k * n;
     };
+    if (p.srcCols == p.dstCols && p.srcRows == p.dstRows) {
+        // Every weight pair is (2048, 0): the canvas is the frame.
+        for (int dy = 0; dy < p.dstRows; dy++) {
+            const uint8_t *in = src.data + size_t(dy) * src.stride;
+            uint8_t *out = dst.data + size_t(dy) * dst.stride;
+            if (kLut == Lookup::None)
+                std::memcpy(out, in, size_t(n));
+            else if (kLut == Lookup::RowMap)
+                map(in, out, p.dstCols, *lut);
+            else
+                for (int x = 0; x < n; x++)
+                    out[x] = (*lut)[x % kChannels][in[x]];
+        }
+        return;
+    }
     for (int dy = 0; dy < p.dstRows; dy++) {
         const int r0 = p.row0[dy], r1 = p.row1[dy];
         const int b0 = p.b0[dy], b1 = p.b1[dy];
@@ -115,22 +188,22 @@ inline __attribute__((always_inline)) void Scale(const CanvasResize::Plan &p, co
 
 // One body for every path: the compiler vectorizes the weighting and the
 // blend for the target of the function it is inlined into.
-#define CANVAS_PATH(name, attributes)                                                                         \
+#define CANVAS_PATH(name, vbmi, attributes)                                                                   \
     attributes void name(const CanvasResize::Plan &p, const ConstCanvasImage &src, const CanvasImage &dst,  \
                          const CanvasLut *lut, CanvasRowMap map, Buffers b)                                 \
     {                                                                                                       \
         if (lut && map)                                                                                     \
-            Scale<Lookup::RowMap>(p, src, dst, lut, map, b);                                                \
+            Scale<Lookup::RowMap, vbmi>(p, src, dst, lut, map, b);                                          \
         else if (lut)                                                                                       \
-            Scale<Lookup::EachSample>(p, src, dst, lut, map, b);                                            \
+            Scale<Lookup::EachSample, vbmi>(p, src, dst, lut, map, b);                                      \
         else                                                                                                \
-            Scale<Lookup::None>(p, src, dst, lut, map, b);                                                  \
+            Scale<Lookup::None, vbmi>(p, src, dst, lut, map, b);                                            \
     }
 
-CANVAS_PATH(ScalePortable, )
+CANVAS_PATH(ScalePortable, false, )
 #if defined(__x86_64__)
-CANVAS_PATH(ScaleAvx2, __attribute__((target("avx2"))))
-CANVAS_PATH(ScaleAvx512, __attribute__((target("avx512f,avx512bw,avx512vl"))))
+CANVAS_PATH(ScaleAvx2, false, __attribute__((target("avx2"))))
+CANVAS_PATH(ScaleAvx512, true, __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))))
 #endif
 #undef CANVAS_PATH
 
@@ -161,7 +234,7 @@ bool CanvasPathAvailable(CanvasPath path)
         return __builtin_cpu_supports("avx2");
     case CanvasPath::Avx512:
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512vl");
+               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 #endif
 #if defined(__aarch64__)
     case CanvasPath::Neon:
@@ -193,6 +266,38 @@ bool CanvasResize::Handles(int srcCols, int srcRows, int dstCols, int dstRows)
     return std::any_of(std::begin(kSizes), std::end(kSizes),
                        [&](const int(&s)[2]) { return s[0] == srcCols && s[1] == srcRows; });
 }
+
+namespace {
+
+// Where each block of 64 taps lies in a row of cols pixels: loads of 64
+// bytes from the block's first tap, all within the row.
+void Blocks(const std::vector<int32_t> &offset, int cols, CanvasResize::Plan::Blocks &blocks)
+{
+    const int n = int(offset.size()) * kChannels, whole = n / 64;
+    blocks.base.assign(size_t(whole), 0);
+    blocks.loads.assign(size_t(whole), 0);
+    blocks.index.assign(size_t(whole) * 64, 0);
+    blocks.every = true;
+    for (int k = 0; k < whole; k++) {
+        // From the block's first pixel's first sample: where an upscale
+        // repeats pixels, a later sample can lie before the block's first.
+        const int x0 = 64 * k, base = offset[size_t(x0 / kChannels)];
+        const int last = offset[size_t((x0 + 63) / kChannels)] + (x0 + 63) % kChannels;
+        const int loads = last - base < 128 ? 2 : last - base < 192 ? 3 : 0;
+        if (!loads || base + 64 * loads > kChannels * cols) {
+            if (k < whole - 1)
+                blocks.every = false;  // the last one byte by byte at most
+            continue;
+        }
+        blocks.base[size_t(k)] = base;
+        blocks.loads[size_t(k)] = uint8_t(loads);
+        for (int j = 0; j < 64; j++)
+            blocks.index[size_t(x0 + j)] =
+                uint8_t(offset[size_t((x0 + j) / kChannels)] + (x0 + j) % kChannels - base);
+    }
+}
+
+}  // namespace
 
 void CanvasResize::MakePlan(int srcCols, int srcRows, int dstCols, int dstRows, Plan &p)
 {
@@ -227,6 +332,8 @@ void CanvasResize::MakePlan(int srcCols, int srcRows, int dstCols, int dstRows, 
     };
     p.wideLeft = wide(p.left);
     p.wideRight = wide(p.right);
+    Blocks(p.left, srcCols, p.leftBlocks);
+    Blocks(p.right, srcCols, p.rightBlocks);
     p.row0.resize(size_t(dstRows));
     p.row1.resize(size_t(dstRows));
     p.b0.resize(size_t(dstRows));

@@ -8,6 +8,7 @@ drawn along its top as 16 blocks (white for 1), its number: the send time
 in 10 ms, modulo 65536 (655 s). So whoever sees a frame knows how old it
 is (age), without asking the camera."""
 import argparse
+import signal
 import struct
 import time
 
@@ -105,6 +106,9 @@ def main():
             n += 1
     except KeyboardInterrupt:
         pass
+    # Unregistering is not to be cut short by another Ctrl-C.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    rospy.signal_shutdown('done')
 
 
 if __name__ == '__main__':
