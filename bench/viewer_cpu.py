@@ -31,9 +31,11 @@ SECONDS = float(os.environ.get('SECONDS_EACH', '6'))
 ROUNDS = int(os.environ.get('ROUNDS', '3'))
 # Stages, first match in a sample's call chain wins (innermost frame first).
 STAGES = [
-    ('equalization', r'EqualizeClipped|webcam::\(anonymous namespace\)::(Count|Remap|ByteTables)'),
+    ('equalization', r'EqualizeClipped|EqualizeTables|EqualizeRemap|webcam::\(anonymous namespace\)::(Count|Remap|'
+                     r'ByteTables)'),
     ('conversion for display', r'DisplayFrame|CvBridge::fromImage|ArrayView'),
-    ('resize', r'cv::resize|resizeGeneric|HResize|VResize|ResizeArea|resize_bitExact'),
+    ('resize', r'CanvasResize|webcam::\(anonymous namespace\)::(Scale|Gather)|cv::resize|resizeGeneric|HResize|'
+               r'VResize|ResizeArea|resize_bitExact'),
     ('imshow (Qt paint, X)', r'cv::imshow|cvShowImage|QImage|QPainter|QWidget|xcb_|_XReply|XPutImage'),
     ('event pumping', r'cv::waitKey|cvWaitKey|pumpWindow|QEventDispatcher|g_main_context|QCoreApplication'),
     ('receive and deserialize', r'image_msgs::wire|Serializer<image_msgs|TransportTCP|Connection::read|'

@@ -59,9 +59,10 @@ inline __attribute__((always_inline)) void Gather(const uint8_t *row, const int3
 enum class Lookup { None, EachSample, RowMap };
 
 #if defined(__x86_64__)
-// The taps of a row by byte permutes across two or three 64-byte loads, a
-// block of 64 samples at a time; blocks that span more, and the samples
-// after the last whole block, byte by byte.
+// The taps of a row by byte permutes, a block of 64 samples at a time: each
+// window of 128 bytes of the row that the block's samples lie in is one
+// permute of two loads, and the windows' results are merged by the
+// window each sample lies in. After the last whole block, byte by byte.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void GatherVbmi(const uint8_t *row, const int32_t *offset,
                                                                       int pixels,
                                                                       const CanvasResize::Plan::Blocks &blocks,
@@ -72,23 +73,22 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void GatherVbmi(const uin
         const uint8_t *from = row + blocks.base[size_t(k)];
         const __m512i index = _mm512_loadu_si512(blocks.index.data() + 64 * size_t(k));
         uint8_t *to = out + 64 * k;
-        switch (blocks.loads[size_t(k)]) {
-        case 2:
-            _mm512_storeu_si512(to, _mm512_permutex2var_epi8(_mm512_loadu_si512(from), index,
-                                                             _mm512_loadu_si512(from + 64)));
-            break;
-        case 3: {
-            const __m512i low = _mm512_permutex2var_epi8(_mm512_loadu_si512(from), index,
-                                                         _mm512_loadu_si512(from + 64));
-            // Indices of 128 and over (their top bit) are in the third load.
-            _mm512_storeu_si512(to, _mm512_mask_permutexvar_epi8(low, _mm512_movepi8_mask(index), index,
-                                                                 _mm512_loadu_si512(from + 128)));
-            break;
-        }
-        default:
+        const int windows = blocks.windows[size_t(k)];
+        if (!windows) {
             for (int x = 64 * k; x < 64 * k + 64; x++)
                 out[x] = row[offset[x / kChannels] + x % kChannels];
+            continue;
         }
+        __m512i v = _mm512_permutex2var_epi8(_mm512_loadu_si512(from), index, _mm512_loadu_si512(from + 64));
+        if (windows > 1) {
+            const __m512i window = _mm512_loadu_si512(blocks.window.data() + 64 * size_t(k));
+            for (int w = 1; w < windows; w++) {
+                const __m512i t = _mm512_permutex2var_epi8(_mm512_loadu_si512(from + 128 * w), index,
+                                                           _mm512_loadu_si512(from + 128 * w + 64));
+                v = _mm512_mask_mov_epi8(v, _mm512_cmpeq_epi8_mask(window, _mm512_set1_epi8(char(w))), t);
+            }
+        }
+        _mm512_storeu_si512(to, v);
     }
     for (int x = 64 * whole; x < n; x++)
         out[x] = row[offset[x / kChannels] + x % kChannels];
@@ -273,27 +273,31 @@ namespace {
 // bytes from the block's first tap, all within the row.
 void Blocks(const std::vector<int32_t> &offset, int cols, CanvasResize::Plan::Blocks &blocks)
 {
+    constexpr int kWindows = 4;  // up to 512 bytes of a row: a 6:1 scale
     const int n = int(offset.size()) * kChannels, whole = n / 64;
     blocks.base.assign(size_t(whole), 0);
-    blocks.loads.assign(size_t(whole), 0);
+    blocks.windows.assign(size_t(whole), 0);
     blocks.index.assign(size_t(whole) * 64, 0);
+    blocks.window.assign(size_t(whole) * 64, 0);
     blocks.every = true;
     for (int k = 0; k < whole; k++) {
         // From the block's first pixel's first sample: where an upscale
         // repeats pixels, a later sample can lie before the block's first.
         const int x0 = 64 * k, base = offset[size_t(x0 / kChannels)];
         const int last = offset[size_t((x0 + 63) / kChannels)] + (x0 + 63) % kChannels;
-        const int loads = last - base < 128 ? 2 : last - base < 192 ? 3 : 0;
-        if (!loads || base + 64 * loads > kChannels * cols) {
+        const int windows = (last - base) / 128 + 1;
+        if (windows > kWindows || base + 128 * windows > kChannels * cols) {
             if (k < whole - 1)
                 blocks.every = false;  // the last one byte by byte at most
             continue;
         }
         blocks.base[size_t(k)] = base;
-        blocks.loads[size_t(k)] = uint8_t(loads);
-        for (int j = 0; j < 64; j++)
-            blocks.index[size_t(x0 + j)] =
-                uint8_t(offset[size_t((x0 + j) / kChannels)] + (x0 + j) % kChannels - base);
+        blocks.windows[size_t(k)] = uint8_t(windows);
+        for (int j = 0; j < 64; j++) {
+            const int at = offset[size_t((x0 + j) / kChannels)] + (x0 + j) % kChannels - base;
+            blocks.index[size_t(x0 + j)] = uint8_t(at % 128);
+            blocks.window[size_t(x0 + j)] = uint8_t(at / 128);
+        }
     }
 }
 

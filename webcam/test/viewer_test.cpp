@@ -1,5 +1,6 @@
 // The viewer object in this process, driven through image_cb with the flags
 // set directly. Needs a master and a display (run_with_graph.py).
+#include "../canvas/test/frames.h"
 #include "viewer/Orlin.h"
 #include "viewer/equalize.h"
 #include "viewer/window.h"
@@ -9,6 +10,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <pthread.h>
+
+#include <array>
 
 // AddressSanitizer's runtime calls these on every allocation and release
 // (sanitizer/allocator_interface.h, which GCC does not install).
@@ -110,8 +113,9 @@ TEST(Viewer, NodeAndNodeletCanvasesAreTheSameAtEveryCameraSize)
     Orlin node;
     Orlin nodelet(ros::NodeHandle("nodelet_form"), Orlin::Frames::Shared);
     node.showing = nodelet.showing = true;
-    const int sizes[][2] = {{640, 480},  {800, 600},  {960, 540},   {1280, 720},  {1280, 960},
-                            {1280, 1024}, {1920, 1080}, {2048, 1536}, {3840, 2160}, {1000, 700}};
+    std::vector<std::array<int, 2>> sizes = {{1000, 700}};  // and one for cv::resize
+    for (const auto &s : canvas_test::kCameraSizes)
+        sizes.push_back({s[0], s[1]});
     for (const auto &size : sizes)
         for (bool equalize : {false, true}) {
             cv::Mat frame(size[1], size[0], CV_8UC3);

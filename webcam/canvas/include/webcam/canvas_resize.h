@@ -80,14 +80,14 @@ public:
         bool oneTap = true;                // every a1 is 0: the second tap is never read
         int wideLeft = 0, wideRight = 0;   // the first pixels whose taps have a byte of the row behind them
         // The taps of a row 64 bytes at a time, for byte permutes: per
-        // block of 64 canvas samples the first source byte, how many 64-byte
-        // loads from there hold them all (2 or 3; 0: none here, byte by
-        // byte), and each sample's byte in those loads.
+        // block of 64 canvas samples the first source byte and how many
+        // windows of 128 bytes from there hold them all (0: too many, byte
+        // by byte); per sample its window and its byte in the window.
         struct Blocks {
             std::vector<int32_t> base;
-            std::vector<uint8_t> loads;
-            std::vector<uint8_t> index;  // 64 a block
-            bool every = false;          // all but at most the last block permuted: worth it
+            std::vector<uint8_t> windows;
+            std::vector<uint8_t> index, window;  // 64 a block
+            bool every = false;                  // all but at most the last block permuted: worth it
         };
         Blocks leftBlocks, rightBlocks;
     };
