@@ -20,19 +20,18 @@ int16_t Weight(float w)
     return int16_t(std::lrint(w * float(kWeightScale)));  // to nearest, ties to even
 }
 
-// One canvas sample from its four source samples and the weights.
-inline uint8_t Blend(int h0, int h1, int b0, int b1)
+// One canvas sample from the s of its two source rows and their weights.
+inline __attribute__((always_inline)) uint8_t Blend(int s0, int s1, int b0, int b1)
 {
-    const int m0 = int16_t((int32_t(int16_t(h0 >> 4)) * b0) >> 16);
-    const int m1 = int16_t((int32_t(int16_t(h1 >> 4)) * b1) >> 16);
+    const int m0 = int16_t((int32_t(s0) * b0) >> 16);
+    const int m1 = int16_t((int32_t(s1) * b1) >> 16);
     const int v = (m0 + m1 + 2) >> 2;
     return uint8_t(v > 255 ? 255 : v);
 }
 
 struct Buffers {
-    uint8_t *taps;   // two rows of looked-up taps
-    int16_t *rows;   // two rows of s
-    int (&held)[2];  // the source rows in rows, -1 for none
+    uint8_t *taps;  // two rows of looked-up taps
+    int16_t *rows;  // two rows of s
 };
 
 // The taps of a row, a pixel at a time: through the tables, or as one
@@ -144,16 +143,16 @@ inline __attribute__((always_inline)) void Scale(const CanvasResize::Plan &p, co
 {
     const int n = p.dstCols * kChannels;
     uint8_t *L = b.taps, *R = b.taps + n;
-    b.held[0] = b.held[1] = -1;
+    int held[2] = {-1, -1};  // the source rows whose s the two buffers hold
     // The s of source row r, made unless one of the two buffers holds it,
     // into the one that does not hold keep.
     auto rowOf = [&](int r, int keep) -> const int16_t * {
         for (int k = 0; k < 2; k++)
-            if (b.held[k] == r)
+            if (held[k] == r)
                 return b.rows + k * n;
-        const int k = b.held[0] == keep ? 1 : 0;
+        const int k = held[0] == keep ? 1 : 0;
         SourceRow<kLut, kVbmi>(p, src.data + size_t(r) * src.stride, lut, map, L, R, b.rows + k * n);
-        b.held[k] = r;
+        held[k] = r;
         return b.rows + k * n;
     };
     if (p.srcCols == p.dstCols && p.srcRows == p.dstRows) {
@@ -177,12 +176,8 @@ inline __attribute__((always_inline)) void Scale(const CanvasResize::Plan &p, co
         const int16_t *s0 = rowOf(r0, r1);
         const int16_t *s1 = b1 == 0 || r1 == r0 ? s0 : rowOf(r1, r0);
         uint8_t *out = dst.data + size_t(dy) * dst.stride;
-        for (int x = 0; x < n; x++) {
-            const int m0 = int16_t((int32_t(s0[x]) * b0) >> 16);
-            const int m1 = int16_t((int32_t(s1[x]) * b1) >> 16);
-            const int v = (m0 + m1 + 2) >> 2;
-            out[x] = uint8_t(v > 255 ? 255 : v);
-        }
+        for (int x = 0; x < n; x++)
+            out[x] = Blend(s0[x], s1[x], b0, b1);
     }
 }
 
@@ -369,7 +364,7 @@ void CanvasResize::operator()(const ConstCanvasImage &src, const CanvasImage &ds
         taps_.resize(size_t(dst.cols) * kChannels * 2 + 1);  // the last 4-byte move's fourth byte
         rows_.resize(size_t(dst.cols) * kChannels * 2);
     }
-    const Buffers b{taps_.data(), rows_.data(), held_};
+    const Buffers b{taps_.data(), rows_.data()};
     switch (CanvasPathAvailable(path) ? path : CanvasPath::Portable) {
 #if defined(__x86_64__)
     case CanvasPath::Avx512:
@@ -402,7 +397,8 @@ void CanvasResize::Reference(const ConstCanvasImage &src, const CanvasImage &dst
                 const int l = p.left[size_t(dx)], r = p.right[size_t(dx)];
                 const int h0 = sample(p.row0[size_t(dy)], l, c) * p.a0[x] + sample(p.row0[size_t(dy)], r, c) * p.a1[x];
                 const int h1 = sample(p.row1[size_t(dy)], l, c) * p.a0[x] + sample(p.row1[size_t(dy)], r, c) * p.a1[x];
-                dst.data[size_t(dy) * dst.stride + x] = Blend(h0, h1, p.b0[size_t(dy)], p.b1[size_t(dy)]);
+                dst.data[size_t(dy) * dst.stride + x] =
+                    Blend(int16_t(h0 >> 4), int16_t(h1 >> 4), p.b0[size_t(dy)], p.b1[size_t(dy)]);
             }
 }
 

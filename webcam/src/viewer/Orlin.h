@@ -72,7 +72,7 @@ public:
 private:
     void mark();
     void showFrame();
-    void scale(const cv::Mat &frame, const webcam::CanvasLut *curves);
+    void scale(const cv::Mat &frame, const webcam::CanvasLut *curves, bool ours);
     void openWindow();
     void pumpWindow(const ros::WallTimerEvent &);
 

@@ -69,7 +69,7 @@ void Orlin::showFrame()
         // reads: the canvas of the frame equalized first, with no
         // equalized copy of it written.
         webcam::EqualizeTables(frame.data, frame.step[0], frame.rows, frame.cols, curves_);
-        scale(frame, &curves_);
+        scale(frame, &curves_, ours);
     } else {
         if (useHistogramEqualization && frames_ == Frames::Shared && frame.data == fromROS.data) {
             equalized.create(frame.size(), CV_8UC3);
@@ -78,7 +78,7 @@ void Orlin::showFrame()
         } else if (useHistogramEqualization) {
             histogramEqualization(frame);
         }
-        scale(frame, nullptr);
+        scale(frame, nullptr, ours);
     }
     // A window the user closed comes back with the next frame, plain as before
     // (imshow alone would make one with HighGUI's default toolbar).
@@ -89,11 +89,11 @@ void Orlin::showFrame()
     cv::waitKey(5);
 }
 
-// Camera sizes by our own scaling, every other one by OpenCV's; the bytes
-// are the same.
-void Orlin::scale(const cv::Mat &frame, const webcam::CanvasLut *curves)
+// Camera sizes (ours) by our own scaling, every other one by OpenCV's; the
+// bytes are the same.
+void Orlin::scale(const cv::Mat &frame, const webcam::CanvasLut *curves, bool ours)
 {
-    if (webcam::CanvasResize::Handles(frame.cols, frame.rows, resized.cols, resized.rows)) {
+    if (ours) {
         canvas_({frame.data, frame.step[0], frame.cols, frame.rows},
                 {resized.data, resized.step[0], resized.cols, resized.rows}, curves);
         return;

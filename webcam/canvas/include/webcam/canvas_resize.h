@@ -97,8 +97,7 @@ private:
     Plan plan_;
     CanvasRowMap map_ = nullptr;
     std::vector<uint8_t> taps_;   // the two taps of a row, looked up
-    std::vector<int16_t> rows_;   // two rows of s, for the rows named in held_
-    int held_[2] = {-1, -1};
+    std::vector<int16_t> rows_;   // two rows of s
 };
 
 }  // namespace webcam
