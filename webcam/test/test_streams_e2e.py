@@ -59,17 +59,24 @@ class Streams(unittest.TestCase):
         return v
 
     def play(self, v, frames, *args, pause=None):
-        """Plays the bag of frames; pause=(after, seconds) pauses it as its
-        pause_playback service does. Returns the frames that reached the viewer."""
+        """Plays the bag of frames; pause=(shown, seconds) pauses it, as its
+        pause_playback service does, once that many of its frames have been
+        shown. Returns the frames that reached the viewer."""
         before = v.out.count('#')
-        play = subprocess.Popen(['rosbag', 'play', '--wait-for-subscribers', '-q'] + list(args) + [self.bags[frames]],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        play = subprocess.Popen(['rosbag', 'play', '--wait-for-subscribers', '-q'] + (['--pause'] if pause else [])
+                                + list(args) + [self.bags[frames]],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         try:
             if pause:
-                time.sleep(pause[0])
-                self.pause_playback(True)
+                # The player starts paused, so that pausing it again lands
+                # inside the bag however slowly this machine starts it.
+                pause_playback = self.pause_service()
+                pause_playback(False)
+                harness.wait_for('%d frames before the pause' % pause[0],
+                                 lambda: v.out.count('#') - before >= pause[0], 30, period=0.005)
+                pause_playback(True)
                 time.sleep(pause[1])
-                self.pause_playback(False)
+                pause_playback(False)
             self.assertEqual(play.wait(120), 0, play.stderr.read())
         finally:
             if play.poll() is None:
@@ -79,13 +86,19 @@ class Streams(unittest.TestCase):
         return v.out.count('#') - before
 
     @staticmethod
-    def pause_playback(paused):
+    def pause_service():
+        import rosgraph
+        import rospy
+        from std_srvs.srv import SetBool
+        master = rosgraph.Master('/e2e_streams')
+
         def service():
-            found = [s for s in subprocess.run(['rosservice', 'list'], capture_output=True, text=True).stdout.split()
-                     if s.endswith('/pause_playback')]
+            found = [name for name, _ in master.getSystemState()[2] if name.endswith('/pause_playback')]
             return found[0] if found else None
-        name = harness.wait_for('the player\'s pause service', service, 10)
-        harness.rosservice(name, '{data: %s}' % ('true' if paused else 'false'))
+        name = harness.wait_for('the player\'s pause service', service, 30)
+        rospy.wait_for_service(name, 10)
+        call = rospy.ServiceProxy(name, SetBool)
+        return lambda paused: call(data=paused)
 
     def test_bags_at_every_rate_and_paused_and_live_streams_with_odd_stamps(self):
         v = self.launch()
@@ -94,7 +107,7 @@ class Streams(unittest.TestCase):
                 self.assertEqual(report('bag at -r %g' % rate, frames, self.play(v, frames, '-r', str(rate))), frames)
         for rate in (1, 3):
             with self.subTest(paused_at_rate=rate):
-                shown = self.play(v, 30, '-r', str(rate), pause=(0.5 / rate + 0.3, 3))
+                shown = self.play(v, 30, '-r', str(rate), pause=(5, 3))
                 self.assertEqual(report('bag at -r %g paused 3 s' % rate, 30, shown), 30)
         # Drivers of another kind, from this process: one stamp for every
         # frame, and none at all.
@@ -121,7 +134,7 @@ class Streams(unittest.TestCase):
         self.addCleanup(subprocess.run, ['rosparam', 'set', '/use_sim_time', 'false'])
         v = self.launch()
         self.assertEqual(report('bag --clock -r 0.5, use_sim_time', 20, self.play(v, 20, '--clock', '-r', '0.5')), 20)
-        shown = self.play(v, 30, '--clock', pause=(0.8, 3))
+        shown = self.play(v, 30, '--clock', pause=(5, 3))
         self.assertEqual(report('bag --clock paused 3 s, use_sim_time', 30, shown), 30)
 
     def test_a_jpeg_that_does_not_decode_whole_is_dropped_and_said(self):
