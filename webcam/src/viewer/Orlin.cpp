@@ -69,9 +69,13 @@ void Orlin::openWindow()
     cv::namedWindow(kWindowName, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
 }
 
-// Keeps a shown window repainting, moving and closing between frames.
+// Keeps a shown window repainting, moving and closing between frames; a
+// steady stream's own frames do that already.
 void Orlin::pumpWindow(const ros::WallTimerEvent &)
 {
-    if (showing)
-        cv::waitKey(1);
+    const ros::WallTime now = ros::WallTime::now();
+    if (!showing || now - pumped_ < ros::WallDuration(kWindowPumpPeriod))
+        return;
+    cv::waitKey(1);
+    pumped_ = now;
 }

@@ -86,4 +86,5 @@ private:
     std::vector<ros::ServiceServer> services_;
     ros::Subscriber imageSub_;
     ros::WallTimer windowTimer_;
+    ros::WallTime pumped_;  // when HighGUI last processed window events
 };

@@ -86,7 +86,12 @@ void Orlin::showFrame()
     if (!WindowUp())
         openWindow();
     cv::imshow(kWindowName, resized);
-    cv::waitKey(5);
+    // The node gives HighGUI its 5 ms a frame. The one-process viewer,
+    // whose window is pumped between frames as well, lets Qt paint and
+    // returns: each millisecond of waitKey is one more round of Qt's event
+    // processing and a sleep, and the next frame waits behind them.
+    cv::waitKey(frames_ == Frames::Owned ? 5 : 1);
+    pumped_ = ros::WallTime::now();
 }
 
 // Camera sizes (ours) by our own scaling, every other one by OpenCV's; the
