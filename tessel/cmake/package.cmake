@@ -32,8 +32,9 @@ set(CPACK_COMPONENT_DEV_DESCRIPTION
  tessel runs SMBus-style commands (byte, word, block, process calls, send and
  receive byte) as one combined I2C_RDWR transfer on any adapter that can do
  plain I2C, and computes and checks the CRC-8 packet error code itself.
- This package holds the static libraries, the headers (include/tessel), a
- CMake package (find_package(tessel)) and a pkg-config file.")
+ This package holds the static libraries (the transfers, the support layer
+ and the PMBus number formats), the headers (include/tessel), a CMake package
+ (find_package(tessel): tessel::tessel, tessel::pmbus) and a pkg-config file.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME tessel-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION electronics)

@@ -10,7 +10,8 @@ cmake -S "$src/test/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/pre
 cmake --build "$work/consumer" >/dev/null
 "$work/consumer/uses_package" 2>/dev/null
 "$work/consumer/own_support"
+"$work/consumer/decodes_pmbus"
 PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" \
   c++ -o "$work/pc_program" "$src/test/consumer/uses_package.cpp" $(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" pkg-config --cflags --libs tessel)
 "$work/pc_program" 2>/dev/null
-echo "installed package: find_package, pkg-config and own support layer all link and run"
+echo "installed package: find_package (the transfers and the PMBus formats), pkg-config and own support layer all link and run"

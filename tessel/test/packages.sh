@@ -19,8 +19,9 @@ for arch in amd64 armhf; do
   expect "$arch tools architecture" "$(field Architecture "$tools")" $arch
   expect "$arch tools Multi-Arch" "$(field Multi-Arch "$tools")" foreign
   files=$(dpkg-deb -c "$dev" | awk '{print $6}')
-  for f in usr/include/tessel/i2c.h usr/include/tessel/Log.h usr/lib/$triplet/libtessel.a \
-           usr/lib/$triplet/libtessel_support.a usr/lib/$triplet/cmake/tessel/tesselConfig.cmake \
+  for f in usr/include/tessel/i2c.h usr/include/tessel/Log.h usr/include/tessel/pmbus_format.h \
+           usr/lib/$triplet/libtessel.a usr/lib/$triplet/libtessel_support.a usr/lib/$triplet/libtessel_pmbus.a \
+           usr/lib/$triplet/cmake/tessel/tesselConfig.cmake \
            usr/lib/$triplet/pkgconfig/tessel.pc; do
     printf '%s\n' "$files" | grep -qx "./$f" || { echo "FAIL: $arch dev lacks $f"; fail=1; }
   done
