@@ -87,13 +87,11 @@ class Streams(unittest.TestCase):
 
     @staticmethod
     def pause_service():
-        import rosgraph
         import rospy
         from std_srvs.srv import SetBool
-        master = rosgraph.Master('/e2e_streams')
 
         def service():
-            found = [name for name, _ in master.getSystemState()[2] if name.endswith('/pause_playback')]
+            found = [name for name in harness.graph_state()[2] if name.endswith('/pause_playback')]
             return found[0] if found else None
         name = harness.wait_for('the player\'s pause service', service, 30)
         rospy.wait_for_service(name, 10)
